@@ -1,0 +1,59 @@
+// The ASPI backend: CDBs sent as ASPI for Win32 request blocks to a drive addressed by host
+// adapter, target and logical unit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// SRB_ExecSCSICmd as ASPI for Win32 lays it out on 32-bit Windows, followed by a sense area
+// large enough for the largest sense length limit.
+#pragma pack(push, 1)
+struct SrbExecScsiCmd {
+    uint8_t SRB_Cmd;
+    uint8_t SRB_Status;
+    uint8_t SRB_HaId;
+    uint8_t SRB_Flags;
+    uint32_t SRB_Hdr_Rsvd;
+    uint8_t SRB_Target;
+    uint8_t SRB_Lun;
+    uint16_t SRB_Rsvd1;
+    uint32_t SRB_BufLen;
+    uint8_t* SRB_BufPointer;
+    uint8_t SRB_SenseLen;
+    uint8_t SRB_CDBLen;
+    uint8_t SRB_HaStat;
+    uint8_t SRB_TargStat;
+    void* SRB_PostProc;
+    uint8_t SRB_Rsvd2[20];
+    uint8_t CDBByte[16];
+    uint8_t SenseArea[273];
+};
+#pragma pack(pop)
+
+struct Aspi {
+    SrbExecScsiCmd srb;
+    FILE* trace;
+    int32_t hostAdapter;
+    int32_t target;
+    int32_t lun;
+    int32_t residualReporting;
+    int32_t maxTransferLength;
+    int32_t alignmentMask;
+    int32_t highestHostAdapter;
+    int32_t highestTarget;
+    int32_t highestLun;
+    int32_t senseLimit;
+    int32_t timeoutMilliseconds;
+    int32_t lastResult;
+    int32_t lastTransferLength;
+    uint8_t* sense;
+    int32_t senseLength;
+};
+
+Aspi* newAspi(void);
+int aspiOpen(Aspi* aspi, const char* name);
+int aspiSetSenseLength(Aspi* aspi, int32_t length);
+int aspiSetTimeout(Aspi* aspi, int32_t seconds, int32_t nanoseconds);
+int32_t aspiSay(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
+                int32_t dataLength, int32_t direction);

@@ -1,0 +1,65 @@
+#include "scsi.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "aspi.h"
+#include "cdb_length.h"
+#include "sptx.h"
+
+Scsi* newScsi(void) {
+    Scsi* scsi = static_cast<Scsi*>(calloc(1, sizeof(Scsi)));
+    if (scsi == nullptr) return nullptr;
+    scsi->selected = nullptr;
+    scsi->aspi = newAspi();
+    scsi->sptx = newSptx(-1);
+    return scsi;
+}
+
+// The ASPI backend refuses at once every name that is not an ASPI address, so every other
+// name ends up with the pass-through backend.
+int scsiOpen(Scsi* scsi, const char* name) {
+    if (scsi == nullptr) return -1;
+    scsi->selected = nullptr;
+    if (aspiOpen(scsi->aspi, name) == 0) {
+        scsi->selected = scsi->aspi;
+        return 0;
+    }
+    if (sptxOpen(scsi->sptx, name) == 0) {
+        scsi->selected = scsi->sptx;
+        return 0;
+    }
+    return -1;
+}
+
+void scsiClose(Scsi* scsi) {
+    if (scsi == nullptr) return;
+    sptxClose(scsi->sptx);
+    scsi->selected = nullptr;
+}
+
+int scsiSetSenseLength(Scsi* scsi, int32_t length) {
+    if (scsi == nullptr || scsi->selected == nullptr) return -1;
+    if (scsi->selected == scsi->aspi) return aspiSetSenseLength(scsi->aspi, length);
+    if (scsi->selected == scsi->sptx) return sptxSetSenseLength(scsi->sptx, length);
+    return -1;
+}
+
+int scsiSetTimeout(Scsi* scsi, int32_t seconds, int32_t nanoseconds) {
+    if (scsi == nullptr || scsi->selected == nullptr) return -1;
+    if (scsi->selected == scsi->aspi) return aspiSetTimeout(scsi->aspi, seconds, nanoseconds);
+    if (scsi->selected == scsi->sptx) return sptxSetTimeout(scsi->sptx, seconds, nanoseconds);
+    return -1;
+}
+
+SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
+                  int32_t dataLength, int32_t direction) {
+    if (scsi == nullptr) return SAY_REFUSED;
+    const int32_t length = cdbCheckLength(cdb, cdbLength, stderr);
+    if (scsi->selected == nullptr) return SAY_REFUSED;
+    if (scsi->selected == scsi->aspi)
+        return aspiSay(scsi->aspi, cdb, length, data, dataLength, direction);
+    if (scsi->selected == scsi->sptx)
+        return sptxSay(scsi->sptx, cdb, length, data, dataLength, direction);
+    return SAY_REFUSED;
+}

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Runs kelvo as a user would, on firmware files made here, and compares standard output,
+# standard error and the exit status with what the user must see.
+#
+#   cli_test.sh lf|crlf <kelvo command...>
+#
+# crlf: the program writes its streams in Windows text mode, so every line ends in CR LF.
+set -u
+endings=$1
+shift
+kelvo=("$@")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+# A firmware image: the 28-character drive name, the declared payload length and the stored
+# checksum in the header, then a payload of zeros whose first word is `first_word`.
+make_image() {  # file name payload_length declared_length stored_sum first_word
+    local file=$1 name=$2 payload=$3 declared=$4 sum=$5 word=$6
+    {
+        printf '%-28.28s' "$name"
+        head -c 8 /dev/zero
+        printf "\\x$(printf %02x $((declared >> 24 & 255)))\\x$(printf %02x $((declared >> 16 & 255)))"
+        printf "\\x$(printf %02x $((declared >> 8 & 255)))\\x$(printf %02x $((declared & 255)))"
+        head -c 2 /dev/zero
+        printf "\\x$(printf %02x $((sum >> 8)))\\x$(printf %02x $((sum & 255)))"
+        head -c 4 /dev/zero
+        printf "\\x$(printf %02x $((word >> 8)))\\x$(printf %02x $((word & 255)))"
+        head -c $((payload - 2)) /dev/zero
+    } > "$file"
+}
+
+name='MATSHITADVD-RAM UJ-85J  1.00'
+make_image good.bin "$name" 240 240 0x1234 0x1234
+make_image long.bin "$name" 241 240 0x1234 0x1234
+make_image bad-sum.bin "$name" 240 240 0x1235 0x1234
+head -c 287 good.bin > short.bin
+mkdir folder.bin
+
+passed=0
+failed=0
+banner='^kelvo V 1\.01 compiled at [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
+usage='^usage: .*kelvo(\.exe)? <device index> <file to flash>$'
+
+as_written() {  # the text as the program's streams carry it
+    if [ "$endings" = crlf ]; then sed 's/$/\r/'; else cat; fi
+}
+
+fail() {
+    echo "FAIL: $1: $2"
+}
+
+# expect NAME STATUS STDOUT STDERR [args...]
+# STDERR is what follows the banner; a value starting with ^ is a pattern for its one line.
+expect() {
+    local title=$1 status=$2 out=$3 err=$4
+    shift 4
+    "${kelvo[@]}" "$@" < /dev/null > out.txt 2> err.txt
+    local got=$?
+    local problems=0
+    if [ "$got" != "$status" ]; then fail "$title" "exit status $got, expected $status"; problems=1; fi
+    if ! cmp -s out.txt <(printf '%s' "$out" | as_written); then
+        fail "$title" "standard output was: $(cat -A out.txt)"; problems=1
+    fi
+    if ! head -n 1 err.txt | tr -d '\r' | grep -Eq "$banner"; then
+        fail "$title" "no banner: $(head -n 1 err.txt | cat -A)"; problems=1
+    fi
+    if [ "${err:0:1}" = '^' ]; then
+        if [ "$(wc -l < err.txt)" != 2 ] || ! tail -n +2 err.txt | tr -d '\r' | grep -Eq "$err"; then
+            fail "$title" "standard error was: $(tail -n +2 err.txt | cat -A)"; problems=1
+        fi
+    elif ! cmp -s <(tail -n +2 err.txt) <(printf '%s' "$err" | as_written); then
+        fail "$title" "standard error was: $(tail -n +2 err.txt | cat -A)"; problems=1
+    fi
+    if [ $problems = 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+}
+
+# Wine prepares its prefix on first use and says so on standard error: let it do that now.
+"${kelvo[@]}" < /dev/null > /dev/null 2>&1
+
+nl=$'\n'
+selected="Selected firmware: $name$nl"
+
+expect "no arguments" 1 "" "$usage"
+expect "one argument" 1 "" "$usage" Q:
+expect "missing file" 1 "" "open for read error$nl" Q: missing.bin
+expect "folder as file" 1 "" "open for read error$nl" Q: folder.bin
+expect "287 bytes" 1 "" "flash data appears to be too short$nl" Q: short.bin
+expect "length mismatch" 1 "" \
+    "fatal: firmware file length 289 does not match header info 288$nl" Q: long.bin
+expect "checksum mismatch" 1 "" \
+    "fatal: checksum error in file bad-sum.bin, expected 1235, current 1234$nl" Q: bad-sum.bin
+expect "drive that does not exist" 1 "$selected" "Could not open device$nl" Q: good.bin
+expect "forced, drive that does not exist" 1 "$selected" "Could not open device$nl" Q: good.bin -f
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]

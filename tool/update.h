@@ -1,0 +1,28 @@
+// The conversation with the drive: identification, the chunked firmware write and the
+// closing command.
+#pragma once
+
+#include <cstdint>
+
+#include "scsi.h"
+
+const uint32_t CHUNK_PAYLOAD = 0x8000;
+
+// The drive's INQUIRY identification (vendor, product, revision; at most 28 characters) as a
+// new heap string, or null when the INQUIRY fails.
+char* identifyDevice(Scsi* scsi);
+
+// Vendor and product (the first 24 characters) equal, ignoring case.
+bool deviceMatchesFirmware(const char* firmwareName, const char* identification);
+
+// Writes one chunk: the image header followed by `chunk` payload bytes, from the front of
+// `buffer`, to the drive's firmware area at `payloadOffset`.
+SayResult sp_write(Scsi* scsi, uint32_t payloadOffset, uint8_t* buffer, uint32_t chunk);
+
+// Sends the payload of an image of `size` bytes in chunks, each behind the image's header,
+// moving each chunk to the front of `image` (so the image cannot be sent twice). Returns 0,
+// or the result of the chunk that failed.
+SayResult sendFirmware(Scsi* scsi, uint8_t* image, uint32_t size);
+
+// Tells the drive the image is complete; `buffer` takes up to 1024 bytes of the answer.
+void sendClosingCommand(Scsi* scsi, uint8_t* buffer);

@@ -1,0 +1,150 @@
+// The slice of the Win32 API that the SCSI backends use.
+//
+// On Windows this is the real thing. Elsewhere the same names are declared here and
+// implemented by a stand-in (posix_kernel32.cpp for the programs, a scriptable fake for
+// the tests), so that the backends compile unchanged for every build.
+#pragma once
+
+#ifdef _WIN32
+
+#include <windows.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
+
+#else
+
+#include <cstddef>
+#include <cstdint>
+
+typedef uint8_t UCHAR;
+typedef uint8_t BYTE;
+typedef uint16_t USHORT;
+typedef uint16_t WORD;
+typedef uint32_t ULONG;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef int BOOL;
+typedef uintptr_t ULONG_PTR;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef void* HANDLE;
+typedef void* HMODULE;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef DWORD* LPDWORD;
+typedef void* LPSECURITY_ATTRIBUTES;
+typedef void* LPOVERLAPPED;
+typedef int (*FARPROC)();
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+#define GENERIC_READ 0x80000000UL
+#define GENERIC_WRITE 0x40000000UL
+#define FILE_SHARE_READ 0x00000001UL
+#define FILE_SHARE_WRITE 0x00000002UL
+#define OPEN_EXISTING 3UL
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200UL
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000UL
+
+#define ERROR_SUCCESS 0UL
+#define ERROR_INVALID_FUNCTION 1UL
+#define ERROR_FILE_NOT_FOUND 2UL
+#define ERROR_PATH_NOT_FOUND 3UL
+#define ERROR_TOO_MANY_OPEN_FILES 4UL
+#define ERROR_ACCESS_DENIED 5UL
+#define ERROR_INVALID_HANDLE 6UL
+#define ERROR_NOT_ENOUGH_MEMORY 8UL
+#define ERROR_GEN_FAILURE 31UL
+#define ERROR_SHARING_VIOLATION 32UL
+#define ERROR_NOT_SUPPORTED 50UL
+#define ERROR_INVALID_PARAMETER 87UL
+#define ERROR_INSUFFICIENT_BUFFER 122UL
+#define ERROR_MOD_NOT_FOUND 126UL
+#define ERROR_PROC_NOT_FOUND 127UL
+#define ERROR_FILENAME_EXCED_RANGE 206UL
+#define ERROR_MR_MID_NOT_FOUND 317UL
+#define ERROR_IO_DEVICE 1117UL
+
+#define WAIT_OBJECT_0 0x00000000UL
+#define WAIT_TIMEOUT 0x00000102UL
+#define WAIT_FAILED 0xFFFFFFFFUL
+
+#define IOCTL_SCSI_GET_CAPABILITIES 0x00041010UL
+#define IOCTL_SCSI_PASS_THROUGH 0x0004D004UL
+#define IOCTL_SCSI_PASS_THROUGH_DIRECT 0x0004D014UL
+
+#define SCSI_IOCTL_DATA_OUT 0
+#define SCSI_IOCTL_DATA_IN 1
+#define SCSI_IOCTL_DATA_UNSPECIFIED 2
+
+typedef struct _SCSI_PASS_THROUGH {
+    USHORT Length;
+    UCHAR ScsiStatus;
+    UCHAR PathId;
+    UCHAR TargetId;
+    UCHAR Lun;
+    UCHAR CdbLength;
+    UCHAR SenseInfoLength;
+    UCHAR DataIn;
+    ULONG DataTransferLength;
+    ULONG TimeOutValue;
+    ULONG_PTR DataBufferOffset;
+    ULONG SenseInfoOffset;
+    UCHAR Cdb[16];
+} SCSI_PASS_THROUGH;
+
+typedef struct _SCSI_PASS_THROUGH_DIRECT {
+    USHORT Length;
+    UCHAR ScsiStatus;
+    UCHAR PathId;
+    UCHAR TargetId;
+    UCHAR Lun;
+    UCHAR CdbLength;
+    UCHAR SenseInfoLength;
+    UCHAR DataIn;
+    ULONG DataTransferLength;
+    ULONG TimeOutValue;
+    PVOID DataBuffer;
+    ULONG SenseInfoOffset;
+    UCHAR Cdb[16];
+} SCSI_PASS_THROUGH_DIRECT;
+
+typedef struct _IO_SCSI_CAPABILITIES {
+    ULONG Length;
+    ULONG MaximumTransferLength;
+    ULONG MaximumPhysicalPages;
+    ULONG SupportedAsynchronousEvents;
+    ULONG AlignmentMask;
+    BOOL TaggedQueuing;
+    BOOL AdapterScansDown;
+    BOOL AdapterUsesPio;
+} IO_SCSI_CAPABILITIES;
+
+extern "C" {
+
+DWORD GetLastError(void);
+void SetLastError(DWORD code);
+DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
+                     LPSTR buffer, DWORD size, void* arguments);
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD creation, DWORD flags, HANDLE templateFile);
+BOOL CloseHandle(HANDLE handle);
+BOOL DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID in, DWORD inSize, LPVOID out,
+                     DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
+
+HMODULE LoadLibraryA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                    LPCSTR name);
+BOOL SetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+
+}  // extern "C"
+
+#endif
