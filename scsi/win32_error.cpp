@@ -1,0 +1,28 @@
+#include "win32_error.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "kernel32.h"
+
+namespace {
+
+const DWORD TEXT_BUFFER_SIZE = 1234;
+
+}  // namespace
+
+void sayLastError(FILE* trace, const char* label) {
+    if (trace == nullptr || label == nullptr) return;
+    const DWORD code = GetLastError();
+    char text[TEXT_BUFFER_SIZE] = {};
+    // Without IGNORE_INSERTS, a text with inserts such as %1 would be expanded from an
+    // argument list that is not there.
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       0, text, TEXT_BUFFER_SIZE, nullptr);
+    if (length == 0) strcpy(text, "(no more specific error message available)");
+    fprintf(trace, "%s: x%lX (%ld) %s", label, static_cast<unsigned long>(code),
+            static_cast<long>(static_cast<int32_t>(code)), text);
+    const size_t textLength = strlen(text);
+    if (textLength == 0 || text[textLength - 1] != '\n') fprintf(trace, "\n");
+}

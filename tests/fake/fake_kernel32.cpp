@@ -1,0 +1,242 @@
+#include "fake_kernel32.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+enum HandleKind { DEVICE_HANDLE, EVENT_HANDLE };
+
+struct FakeHandle {
+    HandleKind kind;
+    SimDrive* drive;
+    bool signalled;
+};
+
+FakeKernel32& state() {
+    static FakeKernel32 fake;
+    return fake;
+}
+
+FakeHandle* handleOf(HANDLE handle, HandleKind kind) {
+    FakeHandle* fake = static_cast<FakeHandle*>(handle);
+    return (fake != nullptr && handle != INVALID_HANDLE_VALUE && fake->kind == kind) ? fake
+                                                                                       : nullptr;
+}
+
+const std::map<DWORD, std::string> systemTexts = {
+    {ERROR_SUCCESS, "The operation completed successfully.\r\n"},
+    {ERROR_INVALID_FUNCTION, "Incorrect function.\r\n"},
+    {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+    {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+    {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+    {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
+    {ERROR_MOD_NOT_FOUND, "The specified module could not be found.\r\n"},
+    {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found.\r\n"},
+};
+
+const std::string* textFor(const FakeKernel32& fake, DWORD code) {
+    auto extra = fake.extraTexts.find(code);
+    if (extra != fake.extraTexts.end()) return &extra->second;
+    auto known = systemTexts.find(code);
+    return known != systemTexts.end() ? &known->second : nullptr;
+}
+
+bool isPassThrough(DWORD code) {
+    return code == IOCTL_SCSI_PASS_THROUGH || code == IOCTL_SCSI_PASS_THROUGH_DIRECT;
+}
+
+BOOL answerCapabilities(LPVOID out, DWORD outSize) {
+    FakeKernel32& fake = state();
+    if (fake.capabilitiesFail || out == nullptr || outSize < sizeof(IO_SCSI_CAPABILITIES)) {
+        lastError = ERROR_INVALID_FUNCTION;
+        return FALSE;
+    }
+    memcpy(out, &fake.capabilities, sizeof fake.capabilities);
+    return TRUE;
+}
+
+void writeOutcome(uint8_t* request, UCHAR status, ULONG transferred,
+                  const std::vector<uint8_t>& sense, UCHAR reportedSenseLength) {
+    SCSI_PASS_THROUGH* record = reinterpret_cast<SCSI_PASS_THROUGH*>(request);
+    const size_t room = record->SenseInfoLength;
+    memcpy(request + record->SenseInfoOffset, sense.data(), std::min(room, sense.size()));
+    record->ScsiStatus = status;
+    record->DataTransferLength = transferred;
+    record->SenseInfoLength = reportedSenseLength;
+}
+
+// The drive's answer, passed on as the port driver does. The sense count is passed on as the
+// drive gives it, unclamped, so that a drive sending more than was allowed can be seen.
+BOOL answerFromDrive(SimDrive* drive, DWORD code, uint8_t* request) {
+    SCSI_PASS_THROUGH* record = reinterpret_cast<SCSI_PASS_THROUGH*>(request);
+    uint8_t* data = nullptr;
+    if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT) {
+        data = static_cast<uint8_t*>(reinterpret_cast<SCSI_PASS_THROUGH_DIRECT*>(request)->DataBuffer);
+    } else {
+        data = request + record->DataBufferOffset;
+    }
+    const int32_t direction = record->DataIn == SCSI_IOCTL_DATA_IN ? 1 : 2;
+    const SimAnswer answer =
+        simDriveExecute(drive, record->Cdb, record->CdbLength, data,
+                        int32_t(record->DataTransferLength), direction);
+    if (!answer.completes) {
+        lastError = ERROR_IO_DEVICE;  // the port driver gave up after the time-out
+        return FALSE;
+    }
+    writeOutcome(request, answer.status, ULONG(answer.transferred), answer.sense,
+                 UCHAR(answer.sense.size()));
+    return TRUE;
+}
+
+BOOL answerScripted(const FakeIoAnswer& answer, uint8_t* request) {
+    if (answer.touchesBuffer)
+        writeOutcome(request, answer.scsiStatus, answer.transferred, answer.sense,
+                     answer.reportedSenseLength);
+    if (!answer.succeeds) lastError = answer.error;
+    return answer.succeeds;
+}
+
+}  // namespace
+
+FakeKernel32& fakeKernel32() { return state(); }
+
+void resetFakeKernel32() {
+    state() = FakeKernel32{};
+    state().wait = FAKE_WAIT_FOR_SIGNAL;
+    lastError = ERROR_SUCCESS;
+}
+
+extern "C" {
+
+DWORD GetLastError(void) { return lastError; }
+
+void SetLastError(DWORD code) { lastError = code; }
+
+DWORD FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD, LPSTR buffer, DWORD size,
+                     void*) {
+    FakeKernel32& fake = state();
+    fake.formatMessageFlags.push_back(flags);
+    if (fake.formatMessageFails) return 0;
+    const std::string* text = textFor(fake, messageId);
+    if (text == nullptr || text->size() >= size) return 0;
+    memcpy(buffer, text->c_str(), text->size() + 1);
+    return DWORD(text->size());
+}
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD creation, DWORD flags, HANDLE) {
+    FakeKernel32& fake = state();
+    fake.createFileNames.push_back(name);
+    fake.createFileAccess = access;
+    fake.createFileShareMode = shareMode;
+    fake.createFileCreation = creation;
+    fake.createFileFlags = flags;
+    const auto device = fake.devices.find(name);
+    if (fake.createFileError != 0 || device == fake.devices.end()) {
+        lastError = fake.createFileError != 0 ? fake.createFileError : ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    fake.openHandles += 1;
+    return new FakeHandle{DEVICE_HANDLE, device->second, false};
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    FakeKernel32& fake = state();
+    FakeHandle* device = handleOf(handle, DEVICE_HANDLE);
+    FakeHandle* event = handleOf(handle, EVENT_HANDLE);
+    if (device != nullptr) fake.closeHandleCalls += 1;
+    const bool refused = (device != nullptr && fake.closeHandleError != 0) ||
+                         (event != nullptr && fake.closeEventFails);
+    if (refused || (device == nullptr && event == nullptr)) {
+        lastError = device != nullptr ? fake.closeHandleError : ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    (device != nullptr ? fake.openHandles : fake.openEvents) -= 1;
+    delete static_cast<FakeHandle*>(handle);
+    return TRUE;
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                     DWORD outSize, LPDWORD returned, LPOVERLAPPED) {
+    FakeKernel32& fake = state();
+    FakeHandle* handle = handleOf(device, DEVICE_HANDLE);
+    if (returned != nullptr) *returned = 0;
+    if (handle == nullptr) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (code == IOCTL_SCSI_GET_CAPABILITIES) return answerCapabilities(out, outSize);
+    const uint8_t* bytes = static_cast<const uint8_t*>(in);
+    fake.requests.push_back(
+        {device, code, std::vector<uint8_t>(bytes, bytes + inSize), inSize, outSize, in == out});
+    if (!isPassThrough(code) || in != out || inSize < sizeof(SCSI_PASS_THROUGH)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (!fake.answers.empty()) {
+        const FakeIoAnswer answer = fake.answers.front();
+        fake.answers.pop_front();
+        return answerScripted(answer, static_cast<uint8_t*>(in));
+    }
+    return answerFromDrive(handle->drive, code, static_cast<uint8_t*>(in));
+}
+
+HMODULE LoadLibraryA(LPCSTR name) {
+    FakeKernel32& fake = state();
+    fake.loadLibraryNames.push_back(name);
+    const auto library = fake.libraries.find(name);
+    if (library == fake.libraries.end()) {
+        lastError = ERROR_MOD_NOT_FOUND;
+        return nullptr;
+    }
+    return &library->second;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    const FakeLibrary* library = static_cast<const FakeLibrary*>(module);
+    const auto entry = library->entries.find(name);
+    if (entry == library->entries.end() || entry->second == nullptr) {
+        lastError = ERROR_PROC_NOT_FOUND;
+        return nullptr;
+    }
+    return entry->second;
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL initialState, LPCSTR) {
+    FakeKernel32& fake = state();
+    if (fake.createEventFails) {
+        lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    fake.openEvents += 1;
+    return new FakeHandle{EVENT_HANDLE, nullptr, initialState != FALSE};
+}
+
+BOOL SetEvent(HANDLE event) {
+    FakeHandle* handle = handleOf(event, EVENT_HANDLE);
+    if (handle == nullptr) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    handle->signalled = true;
+    return TRUE;
+}
+
+// Nothing else runs while a test waits, so an event that is not signalled yet never will be.
+DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
+    FakeKernel32& fake = state();
+    fake.waitMilliseconds.push_back(milliseconds);
+    FakeHandle* handle = handleOf(event, EVENT_HANDLE);
+    if (handle == nullptr || fake.wait == FAKE_WAIT_FAILS) {
+        lastError = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    if (fake.wait == FAKE_WAIT_EXPIRES || !handle->signalled) return WAIT_TIMEOUT;
+    handle->signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+}  // extern "C"

@@ -1,0 +1,95 @@
+// A scriptable kernel32 for the tests: the calls the backends make, answering as the test
+// says, including the faults a real system will not give on demand. Device handles lead to
+// simulated drives; pass-through requests reach them as the storage port driver would hand
+// them on. Linked instead of the POSIX stand-in: the backends are unchanged.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "drive.h"
+#include "kernel32.h"
+
+// One DeviceIoControl call as the driver received it.
+struct FakeIoRequest {
+    HANDLE device;
+    DWORD controlCode;
+    std::vector<uint8_t> buffer;  // the input buffer's bytes
+    DWORD inSize;
+    DWORD outSize;
+    bool inIsOut;                 // one buffer served as input and output
+};
+
+// An answer to one pass-through request, instead of the drive's.
+struct FakeIoAnswer {
+    BOOL succeeds;
+    DWORD error;                  // the last-error code when it fails
+    bool touchesBuffer;           // false: the request comes back as it went
+    UCHAR scsiStatus;
+    ULONG transferred;
+    std::vector<uint8_t> sense;
+    UCHAR reportedSenseLength;
+};
+
+struct FakeLibrary {
+    std::map<std::string, FARPROC> entries;
+};
+
+// What a wait on an event does.
+enum FakeWait {
+    FAKE_WAIT_FOR_SIGNAL,  // as Windows: 0 once signalled, WAIT_TIMEOUT when it never is
+    FAKE_WAIT_EXPIRES,     // WAIT_TIMEOUT at once
+    FAKE_WAIT_FAILS,       // WAIT_FAILED with ERROR_INVALID_HANDLE
+};
+
+struct FakeKernel32 {
+    // Error texts
+    bool formatMessageFails;
+    std::vector<DWORD> formatMessageFlags;   // the flags of every call
+    std::map<DWORD, std::string> extraTexts; // texts beyond the stand-in's own
+
+    // Devices: names that open, and the drive each leads to.
+    std::map<std::string, SimDrive*> devices;
+    DWORD createFileError;                   // non-zero: every CreateFileA fails so
+    std::vector<std::string> createFileNames;
+    DWORD createFileAccess;
+    DWORD createFileShareMode;
+    DWORD createFileCreation;
+    DWORD createFileFlags;
+    DWORD closeHandleError;                  // non-zero: every CloseHandle fails so
+    int closeHandleCalls;
+    int openHandles;
+
+    // Pass-through
+    bool capabilitiesFail;
+    IO_SCSI_CAPABILITIES capabilities;
+    std::vector<FakeIoRequest> requests;
+    std::deque<FakeIoAnswer> answers;        // taken one a request, before the drive answers
+
+    // Libraries
+    std::map<std::string, FakeLibrary> libraries;  // names that load
+    std::vector<std::string> loadLibraryNames;
+
+    // Events
+    bool createEventFails;
+    bool closeEventFails;
+    FakeWait wait;
+    std::vector<DWORD> waitMilliseconds;
+    int openEvents;
+};
+
+// The one fake the kernel32 calls of this process answer from.
+FakeKernel32& fakeKernel32();
+
+// Back to a system where nothing opens, nothing fails and nothing was called.
+void resetFakeKernel32();
+
+// A test's scope: the fake starts afresh and is left afresh.
+struct FreshFakeKernel32 {
+    FreshFakeKernel32() { resetFakeKernel32(); }
+    ~FreshFakeKernel32() { resetFakeKernel32(); }
+    FakeKernel32& operator*() const { return fakeKernel32(); }
+    FakeKernel32* operator->() const { return &fakeKernel32(); }
+};
