@@ -38,6 +38,23 @@ make_image bad-sum.bin "$name" 240 240 0x1235 0x1234
 head -c 287 good.bin > short.bin
 mkdir folder.bin
 
+# A container: `size` bytes of x with the text at offset 4096, the first offset searched.
+make_container() {  # file size text
+    local file=$1 size=$2 text=$3
+    { head -c 4096 /dev/zero | tr '\0' x; printf '%s' "$text"; } > "$file"
+    head -c $((size - $(stat -c %s "$file"))) /dev/zero | tr '\0' x >> "$file"
+}
+hex_text() {  # the image as the containers write it: "<4d415453 48495441 ... >"
+    printf '<%s>' "$(od -An -v -tx1 -w4 "$1" | tr -d ' ' | tr '\n' ' ')"
+}
+make_image large.bin "$name" 1000000 1000000 0x1234 0x1234
+printf 'MATSHITA\0\0\0*' > twelve.bin
+make_container below-search.bin 3145728 "$(hex_text good.bin)"
+make_container above-search.bin 4194304 "$(hex_text good.bin)"
+make_container container.bin 3670016 "$(hex_text large.bin)"
+make_container twelve-bytes.bin 3145729 "<4d415453 48495441 0000002a >"
+make_container save-fails.bin 4194303 "$(hex_text good.bin)"
+
 passed=0
 failed=0
 banner='^kelvo V 1\.01 compiled at [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
@@ -93,6 +110,37 @@ expect "checksum mismatch" 1 "" \
     "fatal: checksum error in file bad-sum.bin, expected 1235, current 1234$nl" Q: bad-sum.bin
 expect "drive that does not exist" 1 "$selected" "Could not open device$nl" Q: good.bin
 expect "forced, drive that does not exist" 1 "$selected" "Could not open device$nl" Q: good.bin -f
+
+# saved NAME EXPECTED: extracted.dat holds the bytes of the file EXPECTED, or is absent for -.
+saved() {
+    local title=$1 expected=$2
+    if [ "$expected" = - ] && [ -e extracted.dat ]; then
+        fail "$title" "extracted.dat was written"; failed=$((failed + 1))
+    elif [ "$expected" != - ] && ! cmp -s extracted.dat "$expected"; then
+        fail "$title" "extracted.dat differs from $expected"; failed=$((failed + 1))
+    else
+        passed=$((passed + 1))
+    fi
+    rm -rf extracted.dat
+}
+
+# Only files of more than 3 MiB and less than 4 MiB are searched for the image's text.
+x_header=2021161128  # "xxxx" read as the payload length, plus the header
+expect "3 MiB container is an image" 1 "" \
+    "fatal: firmware file length 3145728 does not match header info $x_header$nl" Q: below-search.bin
+saved "3 MiB container is an image" -
+expect "4 MiB container is an image" 1 "" \
+    "fatal: firmware file length 4194304 does not match header info $x_header$nl" Q: above-search.bin
+saved "4 MiB container is an image" -
+expect "container" 1 "$selected" "Could not open device$nl" Q: container.bin
+saved "container" large.bin
+expect "container of a 12-byte image" 1 "" \
+    "fatal: firmware file length 12 does not match header info 48$nl" Q: twelve-bytes.bin
+saved "container of a 12-byte image" twelve.bin
+mkdir extracted.dat
+expect "extracted.dat cannot be created" 1 "$selected" \
+    "ERROR: failed to open extracted.dat for write${nl}Could not open device$nl" Q: save-fails.bin
+rm -rf extracted.dat
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

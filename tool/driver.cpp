@@ -57,12 +57,13 @@ bool loadFirmwareFile(const char* path, LoadedFile* file) {
 }
 
 // A file of container size may hold the image as text; when it does, the image replaces the
-// text at the front of the buffer and is also saved for the user.
+// text at the front of the buffer and is also saved for the user. A failed save costs only
+// the copy: the update goes on with the image in memory.
 void extractContainedImage(LoadedFile* file) {
     if (file->size <= CONTAINER_SIZE_ABOVE || file->size >= CONTAINER_SIZE_BELOW) return;
     int32_t extracted = 0;
     if (extractHexImage(file->bytes, file->size, file->bytes, &extracted) != 0) return;
-    writeWholeFile("extracted.dat", file->bytes, extracted);
+    writeWholeFile("extracted.dat", file->bytes, extracted, stderr);
     file->size = static_cast<uint32_t>(extracted);
 }
 
