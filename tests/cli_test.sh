@@ -80,7 +80,13 @@ expect() {
 "${kelvo[@]}" < /dev/null > /dev/null 2>&1
 
 nl=$'\n'
+cr=$'\r'
 selected="Selected firmware: $name$nl"
+# A drive letter that does not exist: the system's own text for code 2, which ends in CR LF,
+# in the wording of Windows (the host's stand-in) or of Wine.
+if [ "$endings" = crlf ]; then file_not_found='File not found.'; else
+    file_not_found='The system cannot find the file specified.'; fi
+no_device="// sptxOpen.CreateFile: x2 (2) $file_not_found$cr${nl}Could not open device$nl"
 
 expect "no arguments" 1 "" "$usage"
 expect "one argument" 1 "" "$usage" Q:
@@ -91,8 +97,8 @@ expect "length mismatch" 1 "" \
     "fatal: firmware file length 289 does not match header info 288$nl" Q: long.bin
 expect "checksum mismatch" 1 "" \
     "fatal: checksum error in file bad-sum.bin, expected 1235, current 1234$nl" Q: bad-sum.bin
-expect "drive that does not exist" 1 "$selected" "Could not open device$nl" Q: good.bin
-expect "forced, drive that does not exist" 1 "$selected" "Could not open device$nl" Q: good.bin -f
+expect "drive that does not exist" 1 "$selected" "$no_device" Q: good.bin
+expect "forced, drive that does not exist" 1 "$selected" "$no_device" Q: good.bin -f
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
