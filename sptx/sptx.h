@@ -25,10 +25,33 @@ struct Sptx {
 
 const int32_t SPTX_DEFAULT_CAPACITY = 16384;
 
+// A closed record without settings; a negative capacity selects SPTX_DEFAULT_CAPACITY.
 Sptx* newSptx(int32_t capacity);
+
+// Opens the device path `name` (closing any device opened before) and records what the
+// adapter reports about transfers. 0, or -1 with the record closed.
 int sptxOpen(Sptx* sptx, const char* name);
 void sptxClose(Sptx* sptx);
+
+// Largest number of sense bytes a command may return, 0 to 255.
 int sptxSetSenseLength(Sptx* sptx, int32_t length);
+
+// Kept in whole seconds, a started second counting as a whole one. A zero time-out is
+// refused; invalid or overflowing values store 28 hours.
 int sptxSetTimeout(Sptx* sptx, int32_t seconds, int32_t nanoseconds);
+
+// Grows the request buffer's data area to `length` bytes when it is smaller; on failure the
+// record keeps its buffer, so callers compare `capacity` afterwards.
+void sptxReserve(Sptx* sptx, int32_t length);
+
+// Fill in the request buffer for one command: the data travels inside the buffer (buffered)
+// or the driver reaches the caller's buffer itself (direct). 0, or -1 for arguments the
+// driver must never see.
+int sptxPrepareBuffered(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
+                        int32_t dataLength, int32_t direction);
+int sptxPrepareDirect(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
+                      int32_t dataLength, int32_t direction);
+
+// Executes one CDB on the open device; returns a SayResult (see scsi.h).
 int32_t sptxSay(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
                 int32_t dataLength, int32_t direction);

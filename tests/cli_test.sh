@@ -35,6 +35,7 @@ name='MATSHITADVD-RAM UJ-85J  1.00'
 make_image good.bin "$name" 240 240 0x1234 0x1234
 make_image long.bin "$name" 241 240 0x1234 0x1234
 make_image bad-sum.bin "$name" 240 240 0x1235 0x1234
+make_image beyond-offsets.bin "$name" $((0x1000001)) $((0x1000001)) 0x1234 0x1234
 head -c 287 good.bin > short.bin
 mkdir folder.bin
 
@@ -97,7 +98,13 @@ expect() {
 "${kelvo[@]}" < /dev/null > /dev/null 2>&1
 
 nl=$'\n'
+cr=$'\r'
 selected="Selected firmware: $name$nl"
+# A drive letter that does not exist: the system's own text for code 2, which ends in CR LF,
+# in the wording of Windows (the host's stand-in) or of Wine.
+if [ "$endings" = crlf ]; then file_not_found='File not found.'; else
+    file_not_found='The system cannot find the file specified.'; fi
+no_device="// sptxOpen.CreateFile: x2 (2) $file_not_found$cr${nl}Could not open device$nl"
 
 expect "no arguments" 1 "" "$usage"
 expect "one argument" 1 "" "$usage" Q:
@@ -108,8 +115,11 @@ expect "length mismatch" 1 "" \
     "fatal: firmware file length 289 does not match header info 288$nl" Q: long.bin
 expect "checksum mismatch" 1 "" \
     "fatal: checksum error in file bad-sum.bin, expected 1235, current 1234$nl" Q: bad-sum.bin
-expect "drive that does not exist" 1 "$selected" "Could not open device$nl" Q: good.bin
-expect "forced, drive that does not exist" 1 "$selected" "Could not open device$nl" Q: good.bin -f
+too_large="fatal: firmware payload of 16777217 bytes exceeds the 16777216 bytes"
+expect "payload beyond the write command's offsets" 1 "" \
+    "$too_large the write command can address$nl" Q: beyond-offsets.bin
+expect "drive that does not exist" 1 "$selected" "$no_device" Q: good.bin
+expect "forced, drive that does not exist" 1 "$selected" "$no_device" Q: good.bin -f
 
 # saved NAME EXPECTED: extracted.dat holds the bytes of the file EXPECTED, or is absent for -.
 saved() {

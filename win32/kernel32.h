@@ -18,6 +18,7 @@
 
 typedef uint8_t UCHAR;
 typedef uint8_t BYTE;
+typedef uint8_t BOOLEAN;
 typedef uint16_t USHORT;
 typedef uint16_t WORD;
 typedef uint32_t ULONG;
@@ -119,9 +120,9 @@ typedef struct _IO_SCSI_CAPABILITIES {
     ULONG MaximumPhysicalPages;
     ULONG SupportedAsynchronousEvents;
     ULONG AlignmentMask;
-    BOOL TaggedQueuing;
-    BOOL AdapterScansDown;
-    BOOL AdapterUsesPio;
+    BOOLEAN TaggedQueuing;
+    BOOLEAN AdapterScansDown;
+    BOOLEAN AdapterUsesPio;
 } IO_SCSI_CAPABILITIES;
 
 extern "C" {

@@ -62,7 +62,8 @@ void writeOutcome(uint8_t* request, UCHAR status, ULONG transferred,
                   const std::vector<uint8_t>& sense, UCHAR reportedSenseLength) {
     SCSI_PASS_THROUGH* record = reinterpret_cast<SCSI_PASS_THROUGH*>(request);
     const size_t room = record->SenseInfoLength;
-    memcpy(request + record->SenseInfoOffset, sense.data(), std::min(room, sense.size()));
+    if (!sense.empty())
+        memcpy(request + record->SenseInfoOffset, sense.data(), std::min(room, sense.size()));
     record->ScsiStatus = status;
     record->DataTransferLength = transferred;
     record->SenseInfoLength = reportedSenseLength;

@@ -1,0 +1,280 @@
+// The whole update as a user runs it (arguments, firmware file, answer at the prompt),
+// through the pass-through backend, onto the simulated drive.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fake_kernel32.h"
+#include "image.h"
+#include "run_kelvo.h"
+#include "scsi.h"
+#include "update.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+const char* const FIRMWARE = "MATSHITADVD-RAM UJ-85J  1.00";
+const char* const DRIVE_E = "\\\\.\\e:";
+const Bytes INQUIRY = {0x12, 0, 0, 0, 0x24, 0};
+const Bytes CLOSING = {0xF5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+// A valid image for FIRMWARE whose payload differs from chunk to chunk, and whose header
+// bytes that the tool does not examine are not zero either.
+Bytes firmwareImage(uint32_t payloadSize) {
+    Bytes image(IMAGE_HEADER_SIZE + payloadSize);
+    memcpy(image.data(), FIRMWARE, IMAGE_NAME_LENGTH);
+    for (uint32_t at = 28; at < IMAGE_HEADER_SIZE; ++at) image[at] = uint8_t(0xA0 + at);
+    for (uint32_t i = 0; i < payloadSize; ++i)
+        image[IMAGE_HEADER_SIZE + i] = uint8_t((i * 13) ^ (i >> 8));
+    for (int byte = 0; byte < 4; ++byte) image[36 + byte] = uint8_t(payloadSize >> (24 - 8 * byte));
+    const uint16_t checksum = imagePayloadChecksum(image.data(), uint32_t(image.size()));
+    image[42] = uint8_t(checksum >> 8);
+    image[43] = uint8_t(checksum);
+    return image;
+}
+
+Bytes payloadOf(const Bytes& image) {
+    return Bytes(image.begin() + IMAGE_HEADER_SIZE, image.end());
+}
+
+std::vector<Bytes> cdbsSent(const SimDrive& drive) {
+    std::vector<Bytes> cdbs;
+    for (const SimCommand& command : drive.commands) cdbs.push_back(command.cdb);
+    return cdbs;
+}
+
+std::string selected(const std::string& drive) {
+    return std::string("Selected firmware: ") + FIRMWARE + "\nSelected device:   " + drive + "\n";
+}
+
+const char* const UPDATE_RUNS = "Continue? Firmware update running, do not interrupt ...";
+
+class UpdateTest : public ::testing::Test {
+protected:
+    FreshFakeKernel32 fake;
+    std::string directory;
+    std::vector<std::string> files;
+
+    void SetUp() override {
+        char name[] = "/tmp/kelvo-update-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        directory = name;
+    }
+
+    void TearDown() override {
+        for (const std::string& file : files) unlink(file.c_str());
+        rmdir(directory.c_str());
+    }
+
+    std::string writeFile(const Bytes& bytes) {
+        const std::string path = directory + "/firmware" + std::to_string(files.size()) + ".bin";
+        FILE* file = fopen(path.c_str(), "wb");
+        EXPECT_NE(file, nullptr);
+        EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        fclose(file);
+        files.push_back(path);
+        return path;
+    }
+
+    // kelvo e: <image> [-f], with `drive` as the drive behind the letter.
+    KelvoRun updateDriveE(SimDrive* drive, const Bytes& image, const std::string& answer,
+                          bool force = false) {
+        fake->devices[DRIVE_E] = drive;
+        std::vector<std::string> arguments = {"e:", writeFile(image)};
+        if (force) arguments.push_back("-f");
+        return runKelvo(arguments, answer);
+    }
+};
+
+TEST_F(UpdateTest, PayloadGoesOutInChunksEachBehindTheHeader) {
+    struct Case {
+        uint32_t payload;
+        std::vector<Bytes> writes;
+    } cases[] = {
+        {32768, {{0xEA, 0, 0, 0x00, 0x00, 0x00, 0x00, 0x80, 0x30, 0, 0, 0}}},
+        {32769,
+         {{0xEA, 0, 0, 0x00, 0x00, 0x00, 0x00, 0x80, 0x30, 0, 0, 0},
+          {0xEA, 0, 0, 0x00, 0x80, 0x00, 0x00, 0x00, 0x31, 0, 0, 0}}},
+        {100000,
+         {{0xEA, 0, 0, 0x00, 0x00, 0x00, 0x00, 0x80, 0x30, 0, 0, 0},
+          {0xEA, 0, 0, 0x00, 0x80, 0x00, 0x00, 0x80, 0x30, 0, 0, 0},
+          {0xEA, 0, 0, 0x01, 0x00, 0x00, 0x00, 0x80, 0x30, 0, 0, 0},
+          {0xEA, 0, 0, 0x01, 0x80, 0x00, 0x00, 0x06, 0xD0, 0, 0, 0}}},
+    };
+    for (const Case& c : cases) {
+        SimDrive drive = newSimDrive(FIRMWARE);
+        const Bytes image = firmwareImage(c.payload);
+        const KelvoRun run = updateDriveE(&drive, image, "y\n");
+        EXPECT_EQ(run.status, 0) << c.payload;
+        EXPECT_EQ(run.output, selected(FIRMWARE) + UPDATE_RUNS + "Finished\n") << c.payload;
+        EXPECT_EQ(run.errors, "") << c.payload;
+
+        std::vector<Bytes> expected = {INQUIRY};
+        expected.insert(expected.end(), c.writes.begin(), c.writes.end());
+        expected.push_back(CLOSING);
+        EXPECT_EQ(cdbsSent(drive), expected) << c.payload;
+        EXPECT_EQ(drive.commands.front().dataLength, 41);
+        EXPECT_EQ(drive.commands.front().direction, 1);
+        EXPECT_EQ(drive.commands.back().dataLength, 1024);
+        EXPECT_EQ(drive.commands.back().direction, 1);
+        EXPECT_EQ(drive.protocolError, "") << c.payload;
+        EXPECT_TRUE(payloadOf(image) == drive.payload) << c.payload;
+        EXPECT_TRUE(Bytes(image.begin(), image.begin() + 48) ==
+                    Bytes(drive.header, drive.header + 48));
+        EXPECT_TRUE(drive.activated) << c.payload;
+        EXPECT_EQ(fake->openHandles, 0) << c.payload;  // closed at the end
+    }
+}
+
+// The write command's 24-bit offset reaches exactly this far.
+TEST_F(UpdateTest, LargestPayloadTheWriteCommandCanAddress) {
+    SimDrive drive = newSimDrive(FIRMWARE);
+    const Bytes image = firmwareImage(0x1000000);
+    const KelvoRun run = updateDriveE(&drive, image, "y\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.errors, "");
+    ASSERT_EQ(drive.commands.size(), 1u + 512u + 1u);
+    EXPECT_EQ(drive.commands[512].cdb,
+              (Bytes{0xEA, 0, 0, 0xFF, 0x80, 0x00, 0x00, 0x80, 0x30, 0, 0, 0}));
+    EXPECT_TRUE(payloadOf(image) == drive.payload);
+    EXPECT_TRUE(drive.activated);
+}
+
+TEST_F(UpdateTest, DecliningSendsNothingButTheInquiry) {
+    for (const std::string answer : {"n\n", "", "yes-please\n"}) {
+        SimDrive drive = newSimDrive(FIRMWARE);
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), answer);
+        EXPECT_EQ(run.status, 0) << answer;
+        EXPECT_EQ(run.output, selected(FIRMWARE) + "Continue? Not confirmed, exiting\n") << answer;
+        EXPECT_EQ(cdbsSent(drive), std::vector<Bytes>{INQUIRY}) << answer;
+    }
+}
+
+TEST_F(UpdateTest, DriveForAnotherImageIsRefusedUnlessForced) {
+    const char* const other = "MATSHITABD-MLT UJ-260   1.00";
+    const std::string mismatch = selected(other) + "Selected device does not match firmware\n";
+    {
+        SimDrive drive = newSimDrive(other);
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "y\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.output, mismatch);
+        EXPECT_EQ(cdbsSent(drive), std::vector<Bytes>{INQUIRY});
+    }
+    {
+        SimDrive drive = newSimDrive(other);
+        const Bytes image = firmwareImage(1000);
+        const KelvoRun run = updateDriveE(&drive, image, "y\n", true);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.output, mismatch + UPDATE_RUNS + "Finished\n");
+        EXPECT_TRUE(payloadOf(image) == drive.payload);
+        EXPECT_TRUE(drive.activated);
+    }
+}
+
+TEST_F(UpdateTest, DriveThatAnswersInLowerCaseMatches) {
+    const char* const lowerCase = "matshitadvd-ram uj-85j  1.00";
+    SimDrive drive = newSimDrive(lowerCase);
+    const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "Y\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, selected(lowerCase) + UPDATE_RUNS + "Finished\n");
+}
+
+// Bytes the drive did not send show as nothing rather than as stale memory.
+TEST_F(UpdateTest, ShortInquiryAnswerEndsTheIdentification) {
+    SimDrive drive = newSimDrive(FIRMWARE);
+    drive.inquiryLength = 20;
+    const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "y\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, selected("MATSHITADVD-") + "Selected device does not match firmware\n");
+}
+
+TEST_F(UpdateTest, DriveThatFailsTheInquiryIsNotTakenForAMatshita) {
+    SimDrive drive = newSimDrive(FIRMWARE);
+    drive.checkConditionOn = 1;
+    drive.faultSense = Bytes(14, 0x70);
+    const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "y\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, std::string("Selected firmware: ") + FIRMWARE + "\n");
+    EXPECT_EQ(run.errors, "Selected drive e: does not appear to be a matshita device\n");
+}
+
+// Nothing follows a failed chunk: the drive is left in the middle of the update.
+TEST_F(UpdateTest, FailedChunkEndsTheRunWithoutTheClosingCommand) {
+    struct Case {
+        const char* what;
+        int32_t checkConditionOn;  // commands counted from 1, the INQUIRY first
+        Bytes sense;
+        int32_t residueOn;
+        int32_t hangOn;
+        std::string errors;
+    } cases[] = {
+        {"check condition on the second chunk", 3, Bytes(14, 0x70), 0, 0,
+         "sp_write returned -258\n"},
+        {"residue on the first chunk", 0, {}, 2, 0, "sp_write returned 16\n"},
+        {"sense beyond the limit on the last chunk", 5, Bytes(18, 0x70), 0, 0,
+         "// sptxSay x 1 2 0 12 (ioctl status length senseLength)\nsp_write returned -1\n"},
+        {"second chunk never completes", 0, {}, 0, 3,
+         "// sptxSay.DeviceIoControl: x45D (1117) (no more specific error message "
+         "available)\n// sptxSay x 0 0 8030 E (ioctl status length senseLength)\n"
+         "sp_write returned -1\n"},
+    };
+    for (const Case& c : cases) {
+        SimDrive drive = newSimDrive(FIRMWARE);
+        drive.checkConditionOn = c.checkConditionOn;
+        drive.faultSense = c.sense;
+        drive.residueOn = c.residueOn;
+        drive.residue = 16;
+        drive.hangOn = c.hangOn;
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(100000), "y\n");
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_EQ(run.output, selected(FIRMWARE) + UPDATE_RUNS) << c.what;
+        EXPECT_EQ(run.errors, c.errors) << c.what;
+        EXPECT_EQ(drive.commands.back().cdb[0], 0xEA) << c.what;
+        EXPECT_FALSE(drive.activated) << c.what;
+    }
+}
+
+TEST_F(UpdateTest, DriveOpensByLetterOrByDevicePath) {
+    struct Case {
+        const char* argument;
+        const char* device;
+    } cases[] = {
+        {"e:", "\\\\.\\e:"},
+        {"E:\\firmware", "\\\\.\\E:"},
+        {"\\\\.\\CdRom0", "\\\\.\\CdRom0"},
+    };
+    for (const Case& c : cases) {
+        FreshFakeKernel32 fresh;
+        SimDrive drive = newSimDrive(FIRMWARE);
+        fresh->devices[c.device] = &drive;
+        const Bytes image = firmwareImage(1000);
+        const KelvoRun run = runKelvo({c.argument, writeFile(image)}, "y\n");
+        EXPECT_EQ(run.status, 0) << c.argument;
+        EXPECT_EQ(fresh->createFileNames, std::vector<std::string>{c.device}) << c.argument;
+        EXPECT_TRUE(payloadOf(image) == drive.payload) << c.argument;
+    }
+}
+
+// An image without payload cannot come from a file (too short), only from a container.
+TEST_F(UpdateTest, ImageWithoutPayloadSendsOnlyTheClosingCommand) {
+    SimDrive drive = newSimDrive(FIRMWARE);
+    fake->devices[DRIVE_E] = &drive;
+    Scsi* scsi = newScsi();
+    ASSERT_EQ(scsiOpen(scsi, DRIVE_E), 0);
+    scsiSetSenseLength(scsi, 14);
+    scsiSetTimeout(scsi, 300, 0);
+    Bytes image = firmwareImage(0);
+    EXPECT_EQ(sendFirmware(scsi, image.data(), uint32_t(image.size())), 0);
+    EXPECT_TRUE(drive.commands.empty());
+    uint8_t answer[1024];
+    sendClosingCommand(scsi, answer);
+    EXPECT_EQ(cdbsSent(drive), std::vector<Bytes>{CLOSING});
+}
+
+}  // namespace
