@@ -158,7 +158,7 @@ Sptx* newSptx(int32_t capacity) {
     Sptx* sptx = static_cast<Sptx*>(calloc(1, sizeof(Sptx)));
     if (sptx == nullptr) return nullptr;
     sptx->request = static_cast<uint8_t*>(
-        calloc(1, static_cast<size_t>(capacity) + REQUEST_FIXED_PART + REQUEST_TAIL));
+        calloc(1, requestSize(capacity)));
     if (sptx->request == nullptr) {
         free(sptx);
         return nullptr;

@@ -277,4 +277,42 @@ TEST_F(UpdateTest, ImageWithoutPayloadSendsOnlyTheClosingCommand) {
     EXPECT_EQ(cdbsSent(drive), std::vector<Bytes>{CLOSING});
 }
 
+// The image as hexadecimal text in a file of about 3.5 MB, as some firmware is shipped.
+Bytes hexContainer(const Bytes& image) {
+    std::string text(5000, '.');
+    text += '<';
+    char group[10];
+    for (size_t at = 0; at < image.size(); at += 4) {
+        snprintf(group, sizeof group, "%02x%02x%02x%02x ", image[at], image[at + 1],
+                 image[at + 2], image[at + 3]);
+        text += group;
+    }
+    text += '>';
+    text.resize(3500000, '.');
+    return Bytes(text.begin(), text.end());
+}
+
+TEST_F(UpdateTest, ImageInAHexContainerIsSavedAndFlashed) {
+    SimDrive drive = newSimDrive(FIRMWARE);
+    const Bytes image = firmwareImage(100000);
+    files.push_back(directory + "/extracted.dat");
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(directory.c_str()), 0);  // extracted.dat goes to the current directory
+    const KelvoRun run = updateDriveE(&drive, hexContainer(image), "y\n");
+    ASSERT_EQ(chdir(here), 0);
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, selected(FIRMWARE) + UPDATE_RUNS + "Finished\n");
+    EXPECT_EQ(run.errors, "");
+    EXPECT_TRUE(payloadOf(image) == drive.payload);
+    EXPECT_TRUE(drive.activated);
+    FILE* saved = fopen((directory + "/extracted.dat").c_str(), "rb");
+    ASSERT_NE(saved, nullptr);
+    Bytes extracted(image.size() + 1);
+    extracted.resize(fread(extracted.data(), 1, extracted.size(), saved));
+    fclose(saved);
+    EXPECT_TRUE(extracted == image);
+}
+
 }  // namespace
