@@ -148,7 +148,7 @@ void takeAdapterValues(Aspi* aspi, const uint8_t* unique) {
     aspi->highestLun = HIGHEST_LUN;
 }
 
-// Both are -1 while the library says nothing of the command.
+// Nothing is known of a command until the library has answered it.
 void resetResult(Aspi* aspi) {
     aspi->lastResult = -1;
     aspi->lastTransferLength = -1;
