@@ -52,8 +52,31 @@ struct Aspi {
 };
 
 Aspi* newAspi(void);
+
+// Opens `name` when it is an ASPI address, three numbers from 0 to 255 joined by points
+// (host adapter, target, logical unit), and the library starts: 0, else -1.
 int aspiOpen(Aspi* aspi, const char* name);
+
+// Loads WNASPI32.DLL once per process; a failure is final and the library is never unloaded.
+// Negative on failure, 0 when this call started the library, 1 when an earlier one did.
+// Only `aspi->trace` is used.
+int aspiStartup(Aspi* aspi);
+
+// Asks the library about the host adapter and keeps its limits in the record (defaults when
+// it does not answer): 0 when it answered, else -1.
+int aspiExamine(Aspi* aspi, int32_t hostAdapter);
+
+// 0 to 255 sense bytes; -1 leaves the limit as it was.
 int aspiSetSenseLength(Aspi* aspi, int32_t length);
+
+// Stored in whole milliseconds, a part of one counting as one. A time-out of 0 is refused
+// with -1; an invalid or overflowing one stores 28 hours.
 int aspiSetTimeout(Aspi* aspi, int32_t seconds, int32_t nanoseconds);
+
+// Runs one CDB with the record's sense limit and time-out; the result is a SayResult.
 int32_t aspiSay(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
                 int32_t dataLength, int32_t direction);
+
+// Sends the request block that aspiSay filled and waits for its completion event: 0, or -1
+// when it could not be sent or the wait failed or expired.
+int aspiSayForMilliSeconds(Aspi* aspi, int32_t milliseconds);

@@ -152,5 +152,26 @@ expect "extracted.dat cannot be created" 1 "$selected" \
     "ERROR: failed to open extracted.dat for write$nl$no_device" Q: save-fails.bin
 rm -rf extracted.dat
 
+# An ASPI address where the ASPI library cannot start: the 32-bit host has no WNASPI32.DLL on
+# its path, and 64-bit Windows has no ASPI for Win32 at all, which the backend finds out by
+# its request block's layout before loading anything. Only the backend's own lines are
+# compared; what the pass-through backend then says of the same name follows them.
+if [ "$endings" = crlf ]; then
+    aspi_lines=$'// aspiStartup: struct SRB_ExecSCSICmd not packed\r\n'
+else
+    aspi_lines=$'// aspiStartup.LoadLibrary: x7E (126) The specified module could not be found.\r\n'
+    aspi_lines+=$'// "WNASPI32.DLL" was the "specified module"\n'
+fi
+"${kelvo[@]}" 0.1.0 good.bin < /dev/null > out.txt 2> err.txt
+status=$?
+first_lines=$(tail -n +2 err.txt | head -n "$(printf '%s' "$aspi_lines" | wc -l)")
+if [ "$status" = 1 ] && [ "$first_lines$nl" = "$aspi_lines" ] &&
+    [ "$(tail -n 1 err.txt | tr -d '\r')" = "Could not open device" ]; then
+    passed=$((passed + 1))
+else
+    fail "ASPI address without ASPI" "standard error was: $(tail -n +2 err.txt | cat -A)"
+    failed=$((failed + 1))
+fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -92,6 +92,55 @@ BOOL answerFromDrive(SimDrive* drive, DWORD code, uint8_t* request) {
     return TRUE;
 }
 
+void finishPendingAspiCommand(HANDLE event) {
+    FakeAspi& aspi = state().aspi;
+    if (aspi.pending == nullptr) return;
+    if (aspiBlock::readPointer(aspi.pending, aspiBlock::POST_PROC) != event) return;
+    aspiBlock::complete(aspi.pending, aspi.pendingAnswer.outcome);
+    aspi.pending = nullptr;
+}
+
+DWORD answerAspiInquiry(uint8_t* block) {
+    FakeAspi& aspi = state().aspi;
+    aspi.inquiredAdapters.push_back(block[aspiBlock::HA_ID]);
+    aspiBlock::answerInquiry(block, aspi.inquiryStatus, BYTE(aspi.supportInfo), aspi.haUnique);
+    return aspi.inquiryReturned;
+}
+
+DWORD answerAspiCommand(uint8_t* block) {
+    FakeAspi& aspi = state().aspi;
+    aspi.commands.emplace_back(block, block + aspiBlock::HEADER_SIZE);
+    FakeAspiAnswer answer = {FAKE_COMPLETES_AT_ONCE, aspiBlock::SS_COMP,
+                             {aspiBlock::SS_COMP, 0, 0, 0, {}, 0}};
+    if (!aspi.answers.empty()) {
+        answer = aspi.answers.front();
+        aspi.answers.pop_front();
+    }
+    if (answer.completion == FAKE_COMPLETES_AT_ONCE) {
+        aspiBlock::complete(block, answer.outcome);
+    } else if (answer.completion == FAKE_COMPLETES_WHILE_WAITED) {
+        aspi.pending = block;
+        aspi.pendingAnswer = answer;
+    }
+    return answer.returned;
+}
+
+DWORD fakeGetASPI32SupportInfo(void) { return state().aspi.supportInfo; }
+
+DWORD fakeSendASPI32Command(void* srb) {
+    uint8_t* block = static_cast<uint8_t*>(srb);
+    switch (block[aspiBlock::CMD]) {
+    case aspiBlock::SC_HA_INQUIRY: return answerAspiInquiry(block);
+    case aspiBlock::SC_EXEC_SCSI_CMD: return answerAspiCommand(block);
+    default: return aspiBlock::SS_INVALID_SRB;
+    }
+}
+
+template <typename Entry>
+FARPROC asFarProc(Entry entry) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(entry));
+}
+
 BOOL answerScripted(const FakeIoAnswer& answer, uint8_t* request) {
     if (answer.touchesBuffer)
         writeOutcome(request, answer.scsiStatus, answer.transferred, answer.sense,
@@ -107,7 +156,17 @@ FakeKernel32& fakeKernel32() { return state(); }
 void resetFakeKernel32() {
     state() = FakeKernel32{};
     state().wait = FAKE_WAIT_FOR_SIGNAL;
+    state().aspi.supportInfo = 0x0101;
+    state().aspi.inquiryReturned = aspiBlock::SS_COMP;
+    state().aspi.inquiryStatus = aspiBlock::SS_COMP;
     lastError = ERROR_SUCCESS;
+}
+
+FakeLibrary fakeAspiLibrary() {
+    FakeLibrary library;
+    library.entries["GetASPI32SupportInfo"] = asFarProc(&fakeGetASPI32SupportInfo);
+    library.entries["SendASPI32Command"] = asFarProc(&fakeSendASPI32Command);
+    return library;
 }
 
 extern "C" {
@@ -226,10 +285,12 @@ BOOL SetEvent(HANDLE event) {
     return TRUE;
 }
 
-// Nothing else runs while a test waits, so an event that is not signalled yet never will be.
+// Nothing else runs while a test waits, so an event that is not signalled yet never will be,
+// unless the ASPI library finishes a command while the caller waits for it.
 DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
     FakeKernel32& fake = state();
     fake.waitMilliseconds.push_back(milliseconds);
+    if (fake.wait == FAKE_WAIT_FOR_SIGNAL) finishPendingAspiCommand(event);
     FakeHandle* handle = handleOf(event, EVENT_HANDLE);
     if (handle == nullptr || fake.wait == FAKE_WAIT_FAILS) {
         lastError = ERROR_INVALID_HANDLE;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "aspi_block.h"
 #include "drive.h"
 #include "kernel32.h"
 
@@ -35,6 +36,33 @@ struct FakeIoAnswer {
 
 struct FakeLibrary {
     std::map<std::string, FARPROC> entries;
+};
+
+// How the ASPI library completes one SC_EXEC_SCSI_CMD.
+enum FakeCompletion {
+    FAKE_COMPLETES_AT_ONCE,       // before SendASPI32Command returns, the event signalled
+    FAKE_COMPLETES_WHILE_WAITED,  // pending on return; completed once the caller waits
+    FAKE_NEVER_COMPLETES,         // pending for good
+};
+
+// The library's answer to one SC_EXEC_SCSI_CMD.
+struct FakeAspiAnswer {
+    FakeCompletion completion;
+    DWORD returned;  // what SendASPI32Command returns
+    aspiBlock::Outcome outcome;
+};
+
+// The ASPI for Win32 library that fakeAspiLibrary() stands for.
+struct FakeAspi {
+    DWORD supportInfo;      // GetASPI32SupportInfo's answer
+    DWORD inquiryReturned;  // SendASPI32Command's result for SC_HA_INQUIRY
+    BYTE inquiryStatus;
+    uint8_t haUnique[aspiBlock::HA_UNIQUE_SIZE];
+    std::vector<int> inquiredAdapters;
+    std::vector<std::vector<uint8_t>> commands;  // each SC_EXEC_SCSI_CMD block's header as sent
+    std::deque<FakeAspiAnswer> answers;          // one a command; then SS_COMP at once
+    uint8_t* pending;                            // a block the library has yet to complete
+    FakeAspiAnswer pendingAnswer;
 };
 
 // What a wait on an event does.
@@ -78,7 +106,14 @@ struct FakeKernel32 {
     FakeWait wait;
     std::vector<DWORD> waitMilliseconds;
     int openEvents;
+
+    // The ASPI library, a working one with one host adapter after a reset
+    FakeAspi aspi;
 };
+
+// A library with the two entry points every ASPI for Win32 library has, answering from
+// fakeKernel32().aspi; load it as "WNASPI32.DLL".
+FakeLibrary fakeAspiLibrary();
 
 // The one fake the kernel32 calls of this process answer from.
 FakeKernel32& fakeKernel32();

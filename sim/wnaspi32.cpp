@@ -1,0 +1,291 @@
+// The simulated ASPI for Win32 library, built as a shared library named WNASPI32.DLL: one bus
+// with the simulated drive at one address. A program loads it as it would load the real
+// library, and it completes commands through the program's own events (SetEvent).
+//
+// The program reads no configuration; the library does, for the tests and the demo, from the
+// file named by the environment variable WNASPI32_SIM_CONFIG, when it is first called. Lines
+// are "key = value"; '#' starts a comment; every key is optional.
+//
+//   adapters = 1              host adapters reported (0: GetASPI32SupportInfo says none)
+//   address = 0.1.0           host adapter, target and logical unit of the drive
+//   drive = FILE              the drive's identification, 28 characters: read at start and
+//                             written back when the drive activates a new image
+//   payload = FILE            the payload received so far, written after every write chunk
+//   log = FILE                one line for every SC_EXEC_SCSI_CMD as it arrives
+//   residual = 1              the adapter reports residual byte counts (1) or not (0)
+//   alignment = 3             the adapter's buffer alignment mask
+//   targets = 8               the adapter's number of targets
+//   max_transfer = 65536      the adapter's largest transfer, in bytes
+//   completion = at-once      at-once: before SendASPI32Command returns; later: from the
+//                             library's own thread, delay_ms afterwards
+//   delay_ms = 5
+//   check_condition_on = N    the drive's faults, on its Nth command counted from 1:
+//   sense = 70 00 05 ...        CHECK CONDITION with these sense bytes (hexadecimal),
+//   residue_on = N              `residue` bytes not moved,
+//   residue = B
+//   hang_on = N                 a command that never completes
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "aspi_block.h"
+#include "drive.h"
+#include "kernel32.h"
+
+namespace {
+
+using namespace aspiBlock;
+
+const char* const DEFAULT_IDENTIFICATION = "MATSHITADVD-RAM UJ-85J  1.00";
+const uint8_t WRITE_COMMAND = 0xEA;
+const uint8_t SS_NO_ADAPTERS = 0xE8;
+
+struct Config {
+    int adapters = 1;
+    int hostAdapter = 0;
+    int target = 1;
+    int lun = 0;
+    std::string driveFile;
+    std::string payloadFile;
+    std::string logFile;
+    bool residual = true;
+    uint32_t alignment = 3;
+    uint32_t targets = 8;
+    uint32_t maxTransfer = 0x10000;
+    bool completesLater = false;
+    int delayMilliseconds = 5;
+    SimDrive faults = {};  // only the fault fields count
+};
+
+struct Library {
+    std::mutex lock;
+    bool started = false;
+    Config config;
+    SimDrive drive;
+};
+
+Library& library() {
+    static Library instance;
+    return instance;
+}
+
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+std::vector<uint8_t> hexBytes(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    const char* at = text.c_str();
+    for (char* end = nullptr;; at = end) {
+        const unsigned long value = strtoul(at, &end, 16);
+        if (end == at) return bytes;
+        bytes.push_back(uint8_t(value));
+    }
+}
+
+void setting(Config* config, const std::string& key, const std::string& value) {
+    const int number = atoi(value.c_str());
+    const uint32_t unsignedNumber = uint32_t(strtoul(value.c_str(), nullptr, 0));
+    SimDrive& faults = config->faults;
+    if (key == "adapters") config->adapters = number;
+    else if (key == "address")
+        sscanf(value.c_str(), "%d.%d.%d", &config->hostAdapter, &config->target, &config->lun);
+    else if (key == "drive") config->driveFile = value;
+    else if (key == "payload") config->payloadFile = value;
+    else if (key == "log") config->logFile = value;
+    else if (key == "residual") config->residual = number != 0;
+    else if (key == "alignment") config->alignment = unsignedNumber;
+    else if (key == "targets") config->targets = unsignedNumber;
+    else if (key == "max_transfer") config->maxTransfer = unsignedNumber;
+    else if (key == "completion") config->completesLater = value == "later";
+    else if (key == "delay_ms") config->delayMilliseconds = number;
+    else if (key == "check_condition_on") faults.checkConditionOn = number;
+    else if (key == "sense") faults.faultSense = hexBytes(value);
+    else if (key == "residue_on") faults.residueOn = number;
+    else if (key == "residue") faults.residue = number;
+    else if (key == "hang_on") faults.hangOn = number;
+    else fprintf(stderr, "WNASPI32.DLL (simulated): unknown setting \"%s\"\n", key.c_str());
+}
+
+void readConfig(Config* config, const char* path) {
+    FILE* file = fopen(path, "r");
+    if (file == nullptr) {
+        perror(path);
+        return;
+    }
+    char line[512];
+    while (fgets(line, sizeof line, file) != nullptr) {
+        std::string text = line;
+        text = trimmed(text.substr(0, text.find('#')));
+        const size_t equals = text.find('=');
+        if (equals != std::string::npos)
+            setting(config, trimmed(text.substr(0, equals)), trimmed(text.substr(equals + 1)));
+    }
+    fclose(file);
+}
+
+// The drive as the last run left it, with the faults asked for.
+SimDrive driveFor(const Config& config) {
+    std::string identification = DEFAULT_IDENTIFICATION;
+    FILE* file = config.driveFile.empty() ? nullptr : fopen(config.driveFile.c_str(), "rb");
+    if (file != nullptr) {
+        char stored[28];
+        identification.assign(stored, fread(stored, 1, sizeof stored, file));
+        fclose(file);
+    }
+    SimDrive drive = newSimDrive(identification.c_str());
+    drive.checkConditionOn = config.faults.checkConditionOn;
+    drive.faultSense = config.faults.faultSense;
+    drive.residueOn = config.faults.residueOn;
+    drive.residue = config.faults.residue;
+    drive.hangOn = config.faults.hangOn;
+    return drive;
+}
+
+void writeFile(const std::string& path, const void* bytes, size_t size) {
+    if (path.empty()) return;
+    FILE* file = fopen(path.c_str(), "wb");
+    bool written = file != nullptr && (size == 0 || fwrite(bytes, 1, size, file) == size);
+    if (file != nullptr && fclose(file) != 0) written = false;
+    if (!written) perror(path.c_str());
+}
+
+// Called with the lock held.
+void start(Library* lib) {
+    if (lib->started) return;
+    lib->started = true;
+    const char* path = getenv("WNASPI32_SIM_CONFIG");
+    if (path != nullptr) readConfig(&lib->config, path);
+    lib->drive = driveFor(lib->config);
+}
+
+void logCommand(const Library& lib, const uint8_t* block) {
+    if (lib.config.logFile.empty()) return;
+    FILE* log = fopen(lib.config.logFile.c_str(), "a");
+    if (log == nullptr) return;
+    fprintf(log, "%d.%d.%d flags %02X length %u cdb", block[HA_ID], block[TARGET], block[LUN],
+            block[FLAGS], read32(block, BUF_LEN));
+    for (int i = 0; i < block[CDB_LEN] && i < 16; ++i) fprintf(log, " %02X", block[CDB + i]);
+    fprintf(log, "\n");
+    fclose(log);
+}
+
+int32_t directionOf(uint8_t flags) {
+    if (flags & SRB_DIR_IN) return 1;
+    if (flags & SRB_DIR_OUT) return 2;
+    return 0;
+}
+
+bool isDriveAddress(const Config& config, const uint8_t* block) {
+    return block[HA_ID] == config.hostAdapter && block[TARGET] == config.target &&
+           block[LUN] == config.lun;
+}
+
+// What the drive made of the command, as the adapter reports it; false when it never ends.
+bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
+    const uint32_t bufLen = read32(block, BUF_LEN);
+    *outcome = {SS_ERR, HASTAT_OK, 0, bufLen, {}, block[SENSE_LEN]};
+    if (block[HA_ID] >= lib->config.adapters) {
+        outcome->status = SS_INVALID_HA;
+        return true;
+    }
+    if (!isDriveAddress(lib->config, block)) {
+        outcome->haStat = HASTAT_SEL_TO;
+        return true;
+    }
+    const int32_t direction = directionOf(block[FLAGS]);
+    uint8_t* data =
+        direction != 0 ? static_cast<uint8_t*>(readPointer(block, BUF_POINTER)) : nullptr;
+    const int32_t length = direction != 0 ? int32_t(bufLen) : 0;
+    if (length < 0 || (data == nullptr && length > 0) || block[CDB_LEN] > 16) {
+        outcome->status = SS_INVALID_SRB;
+        return true;
+    }
+    const bool wasActive = lib->drive.activated;
+    const SimAnswer answer =
+        simDriveExecute(&lib->drive, block + CDB, block[CDB_LEN], data, length, direction);
+    if (!answer.completes) return false;
+    if (block[CDB] == WRITE_COMMAND)
+        writeFile(lib->config.payloadFile, lib->drive.payload.data(), lib->drive.payload.size());
+    if (lib->drive.activated && !wasActive) {
+        const std::string identification = simDriveIdentification(lib->drive);
+        writeFile(lib->config.driveFile, identification.data(), identification.size());
+    }
+
+    const bool checkCondition = answer.status == SIM_STATUS_CHECK_CONDITION;
+    outcome->status = checkCondition ? SS_ERR : SS_COMP;
+    outcome->targStat = answer.status;
+    if ((block[FLAGS] & SRB_ENABLE_RESIDUAL_COUNT) && lib->config.residual)
+        outcome->bufLen = uint32_t(length - answer.transferred);
+    // The sense area takes what the request allows; the count says what the drive sent.
+    if (checkCondition) {
+        outcome->sense = answer.sense;
+        outcome->senseLen = uint8_t(answer.sense.size());
+    }
+    return true;
+}
+
+void completeLater(uint8_t* block) {
+    Library& lib = library();
+    std::this_thread::sleep_for(std::chrono::milliseconds(lib.config.delayMilliseconds));
+    std::lock_guard<std::mutex> hold(lib.lock);
+    Outcome outcome;
+    if (execute(&lib, block, &outcome)) complete(block, outcome);
+}
+
+DWORD inquire(Library* lib, uint8_t* block) {
+    uint8_t unique[HA_UNIQUE_SIZE] = {};
+    const Config& config = lib->config;
+    unique[0] = uint8_t(config.alignment);
+    unique[1] = uint8_t(config.alignment >> 8);
+    unique[2] = config.residual ? 1 : 0;
+    unique[3] = uint8_t(config.targets);
+    write32(unique, 4, config.maxTransfer);
+    const bool known = block[HA_ID] < config.adapters;
+    answerInquiry(block, known ? SS_COMP : SS_INVALID_HA, uint8_t(config.adapters), unique);
+    return block[STATUS];
+}
+
+DWORD command(Library* lib, uint8_t* block) {
+    logCommand(*lib, block);
+    block[STATUS] = SS_PENDING;
+    if (lib->config.completesLater) {
+        std::thread(completeLater, block).detach();
+        return SS_PENDING;
+    }
+    Outcome outcome;
+    if (execute(lib, block, &outcome)) complete(block, outcome);
+    return block[STATUS];
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) DWORD GetASPI32SupportInfo(void) {
+    Library& lib = library();
+    std::lock_guard<std::mutex> hold(lib.lock);
+    start(&lib);
+    if (lib.config.adapters <= 0) return DWORD(SS_NO_ADAPTERS) << 8;
+    return DWORD(SS_COMP) << 8 | DWORD(lib.config.adapters & 0xFF);
+}
+
+__attribute__((visibility("default"))) DWORD SendASPI32Command(void* srb) {
+    uint8_t* block = static_cast<uint8_t*>(srb);
+    Library& lib = library();
+    std::lock_guard<std::mutex> hold(lib.lock);
+    start(&lib);
+    switch (block[CMD]) {
+    case SC_HA_INQUIRY: return inquire(&lib, block);
+    case SC_EXEC_SCSI_CMD: return command(&lib, block);
+    default: block[STATUS] = SS_INVALID_SRB; return SS_INVALID_SRB;
+    }
+}
+
+}  // extern "C"
