@@ -53,6 +53,7 @@ printf 'MATSHITA\0\0\0*' > twelve.bin
 make_container below-search.bin 3145728 "$(hex_text good.bin)"
 make_container above-search.bin 4194304 "$(hex_text good.bin)"
 make_container container.bin 3670016 "$(hex_text large.bin)"
+make_container no-marker.bin 3145729 "<4D415453 48495441 >"
 make_container twelve-bytes.bin 3145729 "<4d415453 48495441 0000002a >"
 make_container save-fails.bin 4194303 "$(hex_text good.bin)"
 
@@ -142,6 +143,9 @@ saved "3 MiB container is an image" -
 expect "4 MiB container is an image" 1 "" \
     "fatal: firmware file length 4194304 does not match header info $x_header$nl" Q: above-search.bin
 saved "4 MiB container is an image" -
+expect "searched, no image text" 1 "" \
+    "fatal: firmware file length 3145729 does not match header info $x_header$nl" Q: no-marker.bin
+saved "searched, no image text" -
 expect "container" 1 "$selected" "$no_device" Q: container.bin
 saved "container" large.bin
 expect "container of a 12-byte image" 1 "" \

@@ -130,6 +130,14 @@ TEST_F(UpdateTest, PayloadGoesOutInChunksEachBehindTheHeader) {
         EXPECT_TRUE(drive.activated) << c.payload;
         EXPECT_EQ(fake->openHandles, 0) << c.payload;  // closed at the end
     }
+    // Every command went with the settings the tool makes: at most 14 sense bytes, 300 seconds.
+    ASSERT_FALSE(fake->requests.empty());
+    for (const FakeIoRequest& request : fake->requests) {
+        SCSI_PASS_THROUGH record;
+        memcpy(&record, request.buffer.data(), sizeof record);
+        EXPECT_EQ(record.SenseInfoLength, 14);
+        EXPECT_EQ(record.TimeOutValue, 300u);
+    }
 }
 
 // The write command's 24-bit offset reaches exactly this far.

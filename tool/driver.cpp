@@ -22,11 +22,13 @@ struct LoadedFile {
     uint32_t size;
 };
 
-// The file's size by seeking to its end, then back to the start; -1 when it cannot be told.
+// The file's size by seeking to its end, then back to the start; -1 when it cannot be told,
+// or when not even its first byte can be read (some systems open and seek a directory).
 long fileSize(FILE* stream) {
     if (fseek(stream, 0, SEEK_END) != 0) return -1;
     const long size = ftell(stream);
     if (size < 0 || fseek(stream, 0, SEEK_SET) != 0) return -1;
+    if (size > 0 && (fgetc(stream) == EOF || fseek(stream, 0, SEEK_SET) != 0)) return -1;
     return size;
 }
 

@@ -179,9 +179,13 @@ DWORD FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD, LPSTR buf
                      void*) {
     FakeKernel32& fake = state();
     fake.formatMessageFlags.push_back(flags);
-    if (fake.formatMessageFails) return 0;
-    const std::string* text = textFor(fake, messageId);
-    if (text == nullptr || text->size() >= size) return 0;
+    const std::string* text = fake.formatMessageFails ? nullptr : textFor(fake, messageId);
+    // As Windows does, a call that finds no text leaves its own code behind: a caller that
+    // reads the last error only afterwards reports the wrong one.
+    if (text == nullptr || text->size() >= size) {
+        lastError = ERROR_MR_MID_NOT_FOUND;
+        return 0;
+    }
     memcpy(buffer, text->c_str(), text->size() + 1);
     return DWORD(text->size());
 }
