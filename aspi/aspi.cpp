@@ -400,16 +400,17 @@ int aspiSayForMilliSeconds(Aspi* aspi, int32_t milliseconds) {
         sayLastError(aspi->trace, "// aspiSayForMilliSeconds.CreateEvent");
         return -1;
     }
-    // A record that was never opened has no address to send to.
-    if (!isAddressPart(aspi->hostAdapter) || !isAddressPart(aspi->target) ||
-        !isAddressPart(aspi->lun)) {
-        closeCompletionEvent(aspi, event);
-        return -1;
-    }
     SrbExecScsiCmd* srb = &aspi->srb;
     srb->SRB_HaId = static_cast<uint8_t>(aspi->hostAdapter);
     srb->SRB_Target = static_cast<uint8_t>(aspi->target);
     srb->SRB_Lun = static_cast<uint8_t>(aspi->lun);
+    // A record that was never opened has no address to send to, and without a started
+    // library there is nothing to send with.
+    if (!isAddressPart(aspi->hostAdapter) || !isAddressPart(aspi->target) ||
+        !isAddressPart(aspi->lun) || aspiStarted != 1) {
+        closeCompletionEvent(aspi, event);
+        return -1;
+    }
     srb->SRB_Flags |= SRB_EVENT_NOTIFY;
     srb->SRB_PostProc = event;
 

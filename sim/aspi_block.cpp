@@ -21,16 +21,23 @@ void* readPointer(const uint8_t* block, size_t offset) {
     return reinterpret_cast<void*>(uintptr_t(read32(block, offset)));
 }
 
-void complete(uint8_t* block, const Outcome& outcome) {
+void* finish(uint8_t* block, const Outcome& outcome) {
+    void* const event =
+        (block[FLAGS] & SRB_EVENT_NOTIFY) ? readPointer(block, POST_PROC) : nullptr;
     const size_t room = std::min<size_t>(block[SENSE_LEN], outcome.sense.size());
     if (room > 0) memcpy(block + SENSE_AREA, outcome.sense.data(), room);
     block[HA_STAT] = outcome.haStat;
     block[TARG_STAT] = outcome.targStat;
     write32(block, BUF_LEN, outcome.bufLen);
     block[SENSE_LEN] = outcome.senseLen;
-    // The caller may be reading the status from another thread: everything else first.
+    // The sender may be reading the status from another thread: everything else first.
     __atomic_store_n(&block[STATUS], outcome.status, __ATOMIC_RELEASE);
-    if (block[FLAGS] & SRB_EVENT_NOTIFY) SetEvent(readPointer(block, POST_PROC));
+    return event;
+}
+
+void complete(uint8_t* block, const Outcome& outcome) {
+    void* const event = finish(block, outcome);
+    if (event != nullptr) SetEvent(event);
 }
 
 void answerInquiry(uint8_t* block, uint8_t status, uint8_t adapterCount,

@@ -67,7 +67,12 @@ struct Outcome {
     uint8_t senseLen;            // SRB_SenseLen afterwards, as the device reported it
 };
 
-// Writes the outcome, the status last, and signals the block's event when it asks for one.
+// Writes the outcome, the status last, and returns the event the block asks to be signalled
+// with, or null. Once the status is written the block is its sender's again, so nothing is
+// read from it afterwards.
+void* finish(uint8_t* block, const Outcome& outcome);
+
+// finish(), then signals the event at once.
 void complete(uint8_t* block, const Outcome& outcome);
 
 // Answers SC_HA_INQUIRY with the status and, when it is SS_COMP, the adapter's HA_Unique.

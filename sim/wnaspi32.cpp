@@ -234,9 +234,14 @@ bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
 void completeLater(uint8_t* block) {
     Library& lib = library();
     std::this_thread::sleep_for(std::chrono::milliseconds(lib.config.delayMilliseconds));
-    std::lock_guard<std::mutex> hold(lib.lock);
-    Outcome outcome;
-    if (execute(&lib, block, &outcome)) complete(block, outcome);
+    void* event = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lib.lock);
+        Outcome outcome;
+        if (execute(&lib, block, &outcome)) event = finish(block, outcome);
+    }
+    // With the lock let go: the program may end as soon as it sees the event.
+    if (event != nullptr) SetEvent(event);
 }
 
 DWORD inquire(Library* lib, uint8_t* block) {

@@ -87,6 +87,16 @@ Findings failsForGood(StartupFault fault, DWORD supportInfo, const std::string& 
     found.expectText("later trace", laterTrace.text(), "");
     found.expect("libraries loaded", fake->loadLibraryNames, std::vector<std::string>{LIBRARY});
     found.expect("adapters examined", fake->aspi.inquiredAdapters.size(), 0u);
+
+    // The address was taken before the start-up failed: a command must still go nowhere.
+    CapturedStream commandTrace;
+    later->trace = commandTrace.stream();
+    aspiSetSenseLength(later, 14);
+    aspiSetTimeout(later, 300, 0);
+    const uint8_t inquiry[6] = {0x12, 0, 0, 0, 0x24, 0};
+    uint8_t data[41];
+    found.expect("command without a library", aspiSay(later, inquiry, 6, data, 41, 1), -1);
+    found.expect("commands sent", fake->aspi.commands.size(), 0u);
     free(first);
     free(later);
     return found;

@@ -197,6 +197,38 @@ TEST_F(AspiBackend, RequestBlockCarriesDirectionResidualAndEventFlags) {
     }
 }
 
+// Each command starts from a clean block and clean result fields, whatever came before it.
+TEST_F(AspiBackend, NothingOfTheLastCommandStaysForTheNext) {
+    Record aspi = openedRecord(stderr, true);
+    uint8_t data[INQUIRY_LENGTH];
+    fake->aspi.answers.push_back(completedAtOnce(SS_ERR, 0, CHECK_CONDITION, 5, 14));
+    EXPECT_EQ(aspiSay(aspi.get(), INQUIRY, 6, data, INQUIRY_LENGTH, 1), -258);
+    EXPECT_EQ(aspi->senseLength, 14);
+    EXPECT_EQ(aspi->lastTransferLength, 36);
+
+    uint8_t tooLong[17] = {0x12};
+    EXPECT_EQ(aspiSay(aspi.get(), tooLong, 17, data, INQUIRY_LENGTH, 1), -1);
+    EXPECT_EQ(aspi->sense, nullptr);
+    EXPECT_EQ(aspi->senseLength, -1);
+    EXPECT_EQ(aspi->lastTransferLength, -1);
+    EXPECT_EQ(aspi->lastResult, -1);
+
+    fake->aspi.commands.clear();
+    EXPECT_EQ(aspiSay(aspi.get(), INQUIRY, 6, nullptr, 0, 0), 0);
+    ASSERT_EQ(fake->aspi.commands.size(), 1u);
+    std::vector<uint8_t> sent = fake->aspi.commands[0];
+    aspiBlock::write32(sent.data(), aspiBlock::POST_PROC, 0);
+    std::vector<uint8_t> expected(aspiBlock::HEADER_SIZE, 0);
+    expected[0] = 2;     // SC_EXEC_SCSI_CMD
+    expected[3] = 0x44;  // event notification, residual count
+    expected[8] = 1;     // target
+    expected[20] = 14;   // sense length limit
+    expected[21] = 6;    // CDB length
+    memcpy(&expected[48], INQUIRY, 6);
+    EXPECT_EQ(sent, expected);
+    EXPECT_EQ(aspi->lastTransferLength, 0);
+}
+
 TEST_F(AspiBackend, BadArgumentsAndMissingSettingsSendNothing) {
     uint8_t cdb[17] = {0x12};
     uint8_t data[64];

@@ -1,6 +1,9 @@
 // kernel32 for POSIX hosts: the calls the backends make, behaving like Windows wherever the
 // caller can tell (results, last-error codes and their texts). Every handle is a heap object
 // that knows its kind, so CloseHandle and the waits can refuse the wrong one as Windows does.
+// A closed handle's object is kept, with no kind, and never reused: a library thread that
+// signals an event after its owner closed it gets ERROR_INVALID_HANDLE, as on Windows,
+// instead of touching freed memory or another command's event.
 #include "kernel32.h"
 
 #include <dlfcn.h>
@@ -21,7 +24,7 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 enum ObjectKind { FILE_OBJECT = 0x46494c45, EVENT_OBJECT = 0x45564e54 };
 
 struct StandInObject {
-    ObjectKind kind;
+    int kind;  // an ObjectKind while open, 0 once closed; read by other threads
     int fd;
     pthread_mutex_t lock;
     pthread_cond_t signalled;
@@ -73,7 +76,7 @@ DWORD win32CodeForErrno(int error) {
 StandInObject* objectOf(HANDLE handle, ObjectKind kind) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
     StandInObject* object = static_cast<StandInObject*>(handle);
-    return object->kind == kind ? object : nullptr;
+    return __atomic_load_n(&object->kind, __ATOMIC_ACQUIRE) == kind ? object : nullptr;
 }
 
 bool isObject(HANDLE handle) {
@@ -145,7 +148,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
         delete object;
         return INVALID_HANDLE_VALUE;
     }
-    object->kind = FILE_OBJECT;
+    __atomic_store_n(&object->kind, int(FILE_OBJECT), __ATOMIC_RELEASE);
     lastError = ERROR_SUCCESS;
     return object;
 }
@@ -156,14 +159,8 @@ BOOL CloseHandle(HANDLE handle) {
         return FALSE;
     }
     StandInObject* object = static_cast<StandInObject*>(handle);
-    if (object->kind == FILE_OBJECT) {
-        close(object->fd);
-    } else {
-        pthread_cond_destroy(&object->signalled);
-        pthread_mutex_destroy(&object->lock);
-    }
-    object->kind = ObjectKind(0);
-    delete object;
+    if (object->kind == FILE_OBJECT) close(object->fd);
+    __atomic_store_n(&object->kind, 0, __ATOMIC_RELEASE);
     return TRUE;
 }
 
@@ -210,7 +207,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
     pthread_mutex_init(&object->lock, nullptr);
     object->isSet = initialState != FALSE;
     object->fd = -1;
-    object->kind = EVENT_OBJECT;
+    __atomic_store_n(&object->kind, int(EVENT_OBJECT), __ATOMIC_RELEASE);
     lastError = ERROR_SUCCESS;
     return object;
 }
