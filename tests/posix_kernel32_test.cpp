@@ -17,9 +17,14 @@ TEST(PosixKernel32, FilesOpenAndCloseWithWindowsErrorCodes) {
     HANDLE file = CreateFileA("/dev/null", GENERIC_READ | GENERIC_WRITE, 3, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SCSI_PASS_THROUGH request = {};
+    request.Length = sizeof request;
+    request.CdbLength = 6;
+    request.Cdb[0] = 0x00;  // TEST UNIT READY
+    request.TimeOutValue = 1;
     DWORD returned = 1;
-    EXPECT_FALSE(DeviceIoControl(file, IOCTL_SCSI_PASS_THROUGH, nullptr, 0, nullptr, 0,
-                                 &returned, nullptr));
+    EXPECT_FALSE(DeviceIoControl(file, IOCTL_SCSI_PASS_THROUGH, &request, sizeof request,
+                                 &request, sizeof request, &returned, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);  // not a SCSI device
     EXPECT_TRUE(CloseHandle(file));
     EXPECT_FALSE(CloseHandle(file));

@@ -70,6 +70,16 @@ typedef int (*FARPROC)();
 #define ERROR_MR_MID_NOT_FOUND 317UL
 #define ERROR_IO_DEVICE 1117UL
 
+// Codes the Linux pass-through gives for what the kernel reports about a command.
+#define ERROR_NOT_READY 21UL
+#define ERROR_CRC 23UL
+#define ERROR_DEV_NOT_EXIST 55UL
+#define ERROR_SEM_TIMEOUT 121UL
+#define ERROR_BUSY 170UL
+#define ERROR_OPERATION_ABORTED 995UL
+#define ERROR_NOACCESS 998UL
+#define ERROR_BUS_RESET 1111UL
+
 #define WAIT_OBJECT_0 0x00000000UL
 #define WAIT_TIMEOUT 0x00000102UL
 #define WAIT_FAILED 0xFFFFFFFFUL

@@ -3,8 +3,10 @@
 // that knows its kind, so CloseHandle and the waits can refuse the wrong one as Windows does.
 // A closed handle's object is kept, with no kind, and never reused: a library thread that
 // signals an event after its owner closed it gets ERROR_INVALID_HANDLE, as on Windows,
-// instead of touching freed memory or another command's event.
+// instead of touching freed memory or another command's event. DeviceIoControl lives in a
+// file of its own for each host kernel: sg_io_kernel32.cpp on Linux.
 #include "kernel32.h"
+#include "posix_handle.h"
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -55,6 +57,15 @@ const SystemText systemTexts[] = {
     {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found.\r\n"},
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long.\r\n"},
     {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error.\r\n"},
+    {ERROR_NOT_READY, "The device is not ready.\r\n"},
+    {ERROR_CRC, "Data error (cyclic redundancy check).\r\n"},
+    {ERROR_DEV_NOT_EXIST, "The specified network resource or device is no longer available.\r\n"},
+    {ERROR_SEM_TIMEOUT, "The semaphore timeout period has expired.\r\n"},
+    {ERROR_BUSY, "The requested resource is in use.\r\n"},
+    {ERROR_OPERATION_ABORTED, "The I/O operation has been aborted because of either a thread "
+                              "exit or an application request.\r\n"},
+    {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
+    {ERROR_BUS_RESET, "The I/O bus was reset.\r\n"},
 };
 
 DWORD win32CodeForErrno(int error) {
@@ -105,6 +116,11 @@ timespec deadlineAfter(DWORD milliseconds) {
 
 }  // namespace
 
+int standInDescriptor(HANDLE handle) {
+    const StandInObject* object = objectOf(handle, FILE_OBJECT);
+    return object != nullptr ? object->fd : -1;
+}
+
 extern "C" {
 
 DWORD GetLastError(void) { return lastError; }
@@ -142,7 +158,9 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
         lastError = ERROR_NOT_ENOUGH_MEMORY;
         return INVALID_HANDLE_VALUE;
     }
-    object->fd = open(name, openFlagsFor(access) | O_CLOEXEC);
+    // Non-blocking, so that an optical drive opens with no disc in it: the commands that
+    // follow go through SG_IO, which waits for each command whatever the flag says.
+    object->fd = open(name, openFlagsFor(access) | O_NONBLOCK | O_CLOEXEC);
     if (object->fd < 0) {
         lastError = win32CodeForErrno(errno);
         delete object;
@@ -162,15 +180,6 @@ BOOL CloseHandle(HANDLE handle) {
     if (object->kind == FILE_OBJECT) close(object->fd);
     __atomic_store_n(&object->kind, 0, __ATOMIC_RELEASE);
     return TRUE;
-}
-
-// The host has no storage port driver to hand a pass-through request to; say so the way
-// Windows does for a handle that is not a SCSI device.
-BOOL DeviceIoControl(HANDLE device, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned,
-                     LPOVERLAPPED) {
-    if (returned != nullptr) *returned = 0;
-    lastError = objectOf(device, FILE_OBJECT) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE;
-    return FALSE;
 }
 
 HMODULE LoadLibraryA(LPCSTR name) {
