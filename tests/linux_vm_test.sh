@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Checks one case of the run that scripts/linux-vm made in a virtual machine with a real
+# Linux kernel: kelvo's standard output, standard error (after its banner) and exit status
+# on the emulated MATSHITA drives, or, for drive_commands, what reached the drives.
+#
+#   linux_vm_test.sh RESULTS CASE
+set -u
+results=$1
+case_name=$2
+
+nl=$'\n'
+cr=$'\r'
+image="Selected firmware: MATSHITADVD-RAM UJ-85J  1.01$nl"
+drive="${image}Selected device:   MATSHITADVD-RAM UJ-85J  1.00$nl"
+running="${drive}Continue? Firmware update running, do not interrupt ..."
+declined="${drive}Continue? Not confirmed, exiting$nl"
+# Refused by the stand-in before SG_IO: the adapter takes 16 KiB, a chunk is 32816 bytes.
+too_large="// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.$cr$nl"
+too_large+="// sptxSay x 0 0 8030 E (ioctl status length senseLength)${nl}sp_write returned -1$nl"
+no_scsi="// sptxSay.DeviceIoControl: x1 (1) Incorrect function.$cr$nl"
+no_scsi+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
+
+# Both confirmed updates on drive A sent their first chunk, which the drive refused with
+# ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE; nothing else vendor-specific went out,
+# and nothing at all to drive B.
+refused_write=$'target 0 command 234\ntarget 0 sense key 0x05 asc 0x20 ascq 0x00'
+vendor_commands="$refused_write$nl--$nl$refused_write$nl"
+
+case $case_name in
+sr_declined | sg_declined) status=0 out=$declined err="" ;;
+sr_mismatch)
+    status=1
+    out="Selected firmware: MATSHITADVD-RAM UJ-862  1.01${nl}Selected device:   "
+    out+="MATSHITADVD-RAM UJ-85J  1.00${nl}Selected device does not match firmware$nl"
+    err="" ;;
+sr_update_refused | sg_update_refused) status=1 out=$running err="sp_write returned -2$nl" ;;
+sr_chunk_too_large | sg_chunk_too_large) status=1 out=$running err=$too_large ;;
+dev_null)
+    status=1 out=$image
+    err="${no_scsi}Selected drive /dev/null does not appear to be a matshita device$nl" ;;
+regular_file)
+    status=1 out=$image
+    err="${no_scsi}Selected drive /work/other.bin does not appear to be a matshita device$nl" ;;
+drive_commands)
+    got=$(grep -A1 -E 'command (234|245)$' "$results/drive_commands")
+    if [ "$got$nl" = "$vendor_commands" ]; then exit 0; fi
+    echo "FAIL: the drives received: $got"
+    exit 1 ;;
+*) echo "no such case: $case_name"; exit 1 ;;
+esac
+
+dir=$results/$case_name
+banner='^kelvo V 1\.01 compiled at [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
+problems=0
+if [ "$(cat "$dir/status" 2> /dev/null)" != "$status" ]; then
+    echo "FAIL: exit status $(cat "$dir/status" 2> /dev/null), expected $status"; problems=1
+fi
+if ! cmp -s "$dir/stdout" <(printf '%s' "$out"); then
+    echo "FAIL: standard output was: $(cat -A "$dir/stdout")"; problems=1
+fi
+if ! head -n 1 "$dir/stderr" | grep -Eq "$banner"; then
+    echo "FAIL: no banner: $(head -n 1 "$dir/stderr" | cat -A)"; problems=1
+fi
+if ! cmp -s <(tail -n +2 "$dir/stderr") <(printf '%s' "$err"); then
+    echo "FAIL: standard error was: $(tail -n +2 "$dir/stderr" | cat -A)"; problems=1
+fi
+exit $problems
