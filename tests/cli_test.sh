@@ -156,6 +156,17 @@ expect "extracted.dat cannot be created" 1 "$selected" \
     "ERROR: failed to open extracted.dat for write$nl$no_device" Q: save-fails.bin
 rm -rf extracted.dat
 
+# The disk fills up while extracted.dat is written (here the file size limit stops it after
+# 100 KiB of the 1,000,048 bytes): no truncated copy stays behind, and the run goes on.
+if [ "$endings" = lf ]; then
+    whole_disk=("${kelvo[@]}")
+    kelvo=(bash -c 'trap "" XFSZ; ulimit -f 100; exec "$@"' full-disk "${whole_disk[@]}")
+    expect "disk full while saving extracted.dat" 1 "$selected" \
+        "ERROR: failed to write extracted.dat$nl$no_device" Q: container.bin
+    saved "disk full while saving extracted.dat" -
+    kelvo=("${whole_disk[@]}")
+fi
+
 # An ASPI address where the ASPI library cannot start: the 32-bit host has no WNASPI32.DLL on
 # its path, and 64-bit Windows has no ASPI for Win32 at all, which the backend finds out by
 # its request block's layout before loading anything. Only the backend's own lines are

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -150,6 +152,43 @@ TEST(WholeFile, SaysWhatFailed) {
         EXPECT_EQ(writeWholeFile(c.path.c_str(), data, c.count, errors.stream()), -1) << c.path;
         EXPECT_EQ(errors.text(), c.message);
     }
+    struct stat status {};
+    EXPECT_EQ(stat("/dev/full", &status), 0) << "a device written to is no copy to remove";
+}
+
+// The file size limit cuts the write short, as a full disk does: the 2 bytes that made it
+// must not stay behind as a truncated image, nor may an earlier copy.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        previousHandler_ = signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, previousHandler_);
+    }
+
+private:
+    rlimit saved_;
+    void (*previousHandler_)(int);
+};
+
+TEST(WholeFile, ACopyCutShortIsRemoved) {
+    TemporaryFolder folder;
+    const std::string path = folder.path + "/extracted.dat";
+    std::ofstream(path) << "an earlier copy";
+    const uint8_t data[4] = {1, 2, 3, 4};
+    CapturedStream errors;
+    {
+        FileSizeLimit limit(2);
+        EXPECT_EQ(writeWholeFile(path.c_str(), data, 4, errors.stream()), -1);
+    }
+    EXPECT_EQ(errors.text(), "ERROR: failed to write " + path + "\n");
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace

@@ -88,7 +88,11 @@ int createForWriting(const char* path) {
 bool writeExactly(int file, const uint8_t* data, uint32_t count) {
     return _write(file, data, count) == int(count);
 }
-void closeFile(int file) { _close(file); }
+bool isRegularFile(int file) {
+    struct _stat status;
+    return _fstat(file, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+}
+bool closeFile(int file) { return _close(file) == 0; }
 #else
 int createForWriting(const char* path) {
     return open(path, O_WRONLY | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR);
@@ -96,7 +100,11 @@ int createForWriting(const char* path) {
 bool writeExactly(int file, const uint8_t* data, uint32_t count) {
     return write(file, data, count) == ssize_t(count);
 }
-void closeFile(int file) { close(file); }
+bool isRegularFile(int file) {
+    struct stat status;
+    return fstat(file, &status) == 0 && S_ISREG(status.st_mode);
+}
+bool closeFile(int file) { return close(file) == 0; }
 #endif
 
 }  // namespace
@@ -117,8 +125,13 @@ int writeWholeFile(const char* path, const uint8_t* data, int32_t count, FILE* e
         return -1;
     }
     const bool written = count >= 0 && writeExactly(file, data, uint32_t(count));
-    closeFile(file);
-    if (!written) {
+    const bool regular = isRegularFile(file);
+    // A close can be the first to report that the bytes did not reach the disk.
+    const bool closed = closeFile(file);
+    if (!written || !closed) {
+        // A copy cut short must never stay where it could be flashed later. Only a regular
+        // file goes: a device written to (as /dev/full) is no copy.
+        if (regular) remove(path);
         fprintf(errors, "ERROR: failed to write %s\n", path);
         return -1;
     }

@@ -15,5 +15,6 @@ int extractHexImage(const uint8_t* source, uint32_t sourceSize, uint8_t* destina
                     int32_t* extractedSize);
 
 // Creates or truncates the file at `path`, owner read and write, and writes `count` bytes to
-// it. Returns 0, or -1 after an error message on `errors`.
+// it. Returns 0, or -1 after an error message on `errors`; a regular file that could not be
+// written whole is removed.
 int writeWholeFile(const char* path, const uint8_t* data, int32_t count, FILE* errors);
