@@ -20,11 +20,11 @@ too_large+="// sptxSay x 0 0 8030 E (ioctl status length senseLength)${nl}sp_wri
 no_scsi="// sptxSay.DeviceIoControl: x1 (1) Incorrect function.$cr$nl"
 no_scsi+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
 
-# Both confirmed updates on drive A sent their first chunk, which the drive refused with
-# ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE; nothing else vendor-specific went out,
-# and nothing at all to drive B.
+# The three confirmed updates on drive A (root on its sr and sg nodes, a user on its sr node)
+# sent their first chunk, which the drive refused with ILLEGAL REQUEST, INVALID COMMAND
+# OPERATION CODE; nothing else vendor-specific went out, and nothing at all to drive B.
 refused_write=$'target 0 command 234\ntarget 0 sense key 0x05 asc 0x20 ascq 0x00'
-vendor_commands="$refused_write$nl--$nl$refused_write$nl"
+vendor_commands="$refused_write$nl--$nl$refused_write$nl--$nl$refused_write$nl"
 
 case $case_name in
 sr_declined | sg_declined) status=0 out=$declined err="" ;;
@@ -33,7 +33,11 @@ sr_mismatch)
     out="Selected firmware: MATSHITADVD-RAM UJ-862  1.01${nl}Selected device:   "
     out+="MATSHITADVD-RAM UJ-85J  1.00${nl}Selected device does not match firmware$nl"
     err="" ;;
-sr_update_refused | sg_update_refused) status=1 out=$running err="sp_write returned -2$nl" ;;
+sr_update_refused | sg_update_refused | sr_update_not_root)
+    status=1 out=$running err="sp_write returned -2$nl" ;;
+sr_no_access)
+    status=1 out=$image
+    err="// sptxOpen.CreateFile: x5 (5) Access is denied.$cr${nl}Could not open device$nl" ;;
 sr_chunk_too_large | sg_chunk_too_large) status=1 out=$running err=$too_large ;;
 dev_null)
     status=1 out=$image

@@ -56,7 +56,7 @@ const ErrnoCode errnoCodes[] = {
     {EOPNOTSUPP, ERROR_INVALID_FUNCTION},
     {EINVAL, ERROR_INVALID_PARAMETER},    // a request the kernel cannot carry
     {EMSGSIZE, ERROR_INVALID_PARAMETER},  // a CDB length it does not take
-    {EPERM, ERROR_ACCESS_DENIED},  // a command that needs CAP_SYS_RAWIO, such as a vendor's
+    {EPERM, ERROR_ACCESS_DENIED},  // a command the kernel keeps for privileged processes
     {EACCES, ERROR_ACCESS_DENIED},
     {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
     {EFAULT, ERROR_NOACCESS},
