@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks one case of the run that scripts/linux-vm made in a virtual machine with a real
 # Linux kernel: kelvo's standard output, standard error (after its banner) and exit status
-# on the emulated MATSHITA drives, or, for drive_commands, what reached the drives.
+# on the MATSHITA drives there; for drive_commands what reached QEMU's drives, for
+# tcmu_payload what the simulated drive received.
 #
 #   linux_vm_test.sh RESULTS CASE
 set -u
@@ -45,6 +46,16 @@ dev_null)
 regular_file)
     status=1 out=$image
     err="${no_scsi}Selected drive /work/other.bin does not appear to be a matshita device$nl" ;;
+tcmu_update) status=0 out="${running}Finished$nl" err="" ;;
+tcmu_updated)
+    status=0
+    out="${image}Selected device:   MATSHITADVD-RAM UJ-85J  1.01${nl}Continue? "
+    out+="Not confirmed, exiting$nl"
+    err="" ;;
+tcmu_payload)
+    if cmp <(tail -c +49 "$results/match.bin") "$results/tcmu_payload"; then exit 0; fi
+    echo "FAIL: the simulated drive did not receive the image's payload unchanged"
+    exit 1 ;;
 drive_commands)
     got=$(grep -A1 -E 'command (234|245)$' "$results/drive_commands")
     if [ "$got$nl" = "$vendor_commands" ]; then exit 0; fi
