@@ -2,7 +2,7 @@
 # Checks one case of the run that scripts/linux-vm made in a virtual machine with a real
 # Linux kernel: kelvo's standard output, standard error (after its banner) and exit status
 # on the MATSHITA drives there; for drive_commands what reached QEMU's drives, for
-# tcmu_payload what the simulated drive received.
+# tcmu_payload* what the simulated drives received.
 #
 #   linux_vm_test.sh RESULTS CASE
 set -u
@@ -28,7 +28,7 @@ refused_write=$'target 0 command 234\ntarget 0 sense key 0x05 asc 0x20 ascq 0x00
 vendor_commands="$refused_write$nl--$nl$refused_write$nl--$nl$refused_write$nl"
 
 case $case_name in
-sr_declined | sg_declined) status=0 out=$declined err="" ;;
+sr_declined | sg_declined | sr_declined_32_bit) status=0 out=$declined err="" ;;
 sr_mismatch)
     status=1
     out="Selected firmware: MATSHITADVD-RAM UJ-862  1.01${nl}Selected device:   "
@@ -46,14 +46,16 @@ dev_null)
 regular_file)
     status=1 out=$image
     err="${no_scsi}Selected drive /work/other.bin does not appear to be a matshita device$nl" ;;
-tcmu_update) status=0 out="${running}Finished$nl" err="" ;;
+tcmu_update | tcmu_update_32_bit) status=0 out="${running}Finished$nl" err="" ;;
 tcmu_updated)
     status=0
     out="${image}Selected device:   MATSHITADVD-RAM UJ-85J  1.01${nl}Continue? "
     out+="Not confirmed, exiting$nl"
     err="" ;;
-tcmu_payload)
-    if cmp <(tail -c +49 "$results/match.bin") "$results/tcmu_payload"; then exit 0; fi
+tcmu_payload | tcmu_payload_32_bit)  # drives C and D, SCSI targets 3 and 4
+    payload=$results/payload-3
+    [ "$case_name" = tcmu_payload ] || payload=$results/payload-4
+    if cmp <(tail -c +49 "$results/match.bin") "$payload"; then exit 0; fi
     echo "FAIL: the simulated drive did not receive the image's payload unchanged"
     exit 1 ;;
 drive_commands)
