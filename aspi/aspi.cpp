@@ -21,6 +21,7 @@ static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SenseArea) == 64,
 
 typedef DWORD(ASPI_CALL* GetAspi32SupportInfoEntry)(void);
 typedef DWORD(ASPI_CALL* SendAspi32CommandEntry)(void* srb);
+typedef BOOL(WINAPI* SetDllDirectoryEntry)(LPCSTR directory);
 
 namespace {
 
@@ -125,6 +126,20 @@ bool isAddressPart(long value) { return value >= 0 && value <= MAX_ADDRESS_PART;
 
 uint32_t littleEndian32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+// A WNASPI32.DLL planted in the current directory, next to a downloaded firmware file, must
+// not be the one loaded: the current directory leaves the library search, while the
+// application's folder and the system's folders, where ASPI installs put the library, stay.
+// Windows without the call keeps its search as it is. False when the call refused.
+bool leaveCurrentDirectoryOutOfSearch(FILE* trace) {
+    HMODULE kernel32 = GetModuleHandleA("KERNEL32");
+    if (kernel32 == nullptr) return true;
+    SetDllDirectoryEntry setDllDirectory =
+        entryPoint<SetDllDirectoryEntry>(GetProcAddress(kernel32, "SetDllDirectoryA"));
+    if (setDllDirectory == nullptr || setDllDirectory("")) return true;
+    sayLastError(trace, "// aspiStartup.SetDllDirectory");
+    return false;
 }
 
 void setAdapterDefaults(Aspi* aspi) {
@@ -313,6 +328,7 @@ int aspiStartup(Aspi* aspi) {
         fprintf(trace, "// aspiStartup: struct SRB_ExecSCSICmd not packed\n");
         return -1;
     }
+    if (!leaveCurrentDirectoryOutOfSearch(trace)) return -1;
     aspiModule = LoadLibraryA(aspiLibraryName);
     if (aspiModule == nullptr) {
         sayLastError(trace, "// aspiStartup.LoadLibrary");

@@ -1,10 +1,12 @@
-// The simulated ASPI for Win32 library, built as a shared library named WNASPI32.DLL: one bus
-// with the simulated drive at one address. A program loads it as it would load the real
-// library, and it completes commands through the program's own events (SetEvent).
+// The simulated ASPI for Win32 library, built as a shared library named WNASPI32.DLL for the
+// host and as a PE32 DLL of that name for kelvo.exe under Wine: one bus with the simulated
+// drive at one address. A program loads it as it would load the real library, and it
+// completes commands through the program's own events (SetEvent).
 //
 // The program reads no configuration; the library does, for the tests and the demo, from the
 // file named by the environment variable WNASPI32_SIM_CONFIG, when it is first called. Lines
-// are "key = value"; '#' starts a comment; every key is optional.
+// are "key = value"; '#' starts a comment; every key is optional. Under Wine, files are named
+// as Windows names them (Z:/tmp/drive for /tmp/drive).
 //
 //   adapters = 1              host adapters reported (0: GetASPI32SupportInfo says none)
 //   address = 0.1.0           host adapter, target and logical unit of the drive
@@ -17,24 +19,32 @@
 //   targets = 8               the adapter's number of targets
 //   max_transfer = 65536      the adapter's largest transfer, in bytes
 //   completion = at-once      at-once: before SendASPI32Command returns; later: from the
-//                             library's own thread, delay_ms afterwards
+//                             library's own thread, delay_ms afterwards (at once when no
+//                             thread can start)
 //   delay_ms = 5
 //   check_condition_on = N    the drive's faults, on its Nth command counted from 1:
 //   sense = 70 00 05 ...        CHECK CONDITION with these sense bytes (hexadecimal),
 //   residue_on = N              `residue` bytes not moved,
 //   residue = B
 //   hang_on = N                 a command that never completes
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "aspi_block.h"
 #include "drive.h"
 #include "kernel32.h"
+#include "library_thread.h"
+
+// The published entry points: C names, undecorated, called as C functions are.
+#ifdef _WIN32
+#define ASPI_EXPORT __declspec(dllexport)
+#define ASPI_CALL __cdecl
+#else
+#define ASPI_EXPORT __attribute__((visibility("default")))
+#define ASPI_CALL
+#endif
 
 namespace {
 
@@ -61,8 +71,8 @@ struct Config {
     SimDrive faults = {};  // only the fault fields count
 };
 
+// Guarded by the library's lock (LibraryLockHeld).
 struct Library {
-    std::mutex lock;
     bool started = false;
     Config config;
     SimDrive drive;
@@ -231,12 +241,13 @@ bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
     return true;
 }
 
-void completeLater(uint8_t* block) {
+void completeLater(void* request) {
+    uint8_t* block = static_cast<uint8_t*>(request);
     Library& lib = library();
-    std::this_thread::sleep_for(std::chrono::milliseconds(lib.config.delayMilliseconds));
+    sleepMilliseconds(lib.config.delayMilliseconds);
     void* event = nullptr;
     {
-        std::lock_guard<std::mutex> hold(lib.lock);
+        LibraryLockHeld hold;
         Outcome outcome;
         if (execute(&lib, block, &outcome)) event = finish(block, outcome);
     }
@@ -260,10 +271,8 @@ DWORD inquire(Library* lib, uint8_t* block) {
 DWORD command(Library* lib, uint8_t* block) {
     logCommand(*lib, block);
     block[STATUS] = SS_PENDING;
-    if (lib->config.completesLater) {
-        std::thread(completeLater, block).detach();
+    if (lib->config.completesLater && startLibraryThread(completeLater, block))
         return SS_PENDING;
-    }
     Outcome outcome;
     if (execute(lib, block, &outcome)) complete(block, outcome);
     return block[STATUS];
@@ -273,18 +282,18 @@ DWORD command(Library* lib, uint8_t* block) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) DWORD GetASPI32SupportInfo(void) {
+ASPI_EXPORT DWORD ASPI_CALL GetASPI32SupportInfo(void) {
     Library& lib = library();
-    std::lock_guard<std::mutex> hold(lib.lock);
+    LibraryLockHeld hold;
     start(&lib);
     if (lib.config.adapters <= 0) return DWORD(SS_NO_ADAPTERS) << 8;
     return DWORD(SS_COMP) << 8 | DWORD(lib.config.adapters & 0xFF);
 }
 
-__attribute__((visibility("default"))) DWORD SendASPI32Command(void* srb) {
+ASPI_EXPORT DWORD ASPI_CALL SendASPI32Command(void* srb) {
     uint8_t* block = static_cast<uint8_t*>(srb);
     Library& lib = library();
-    std::lock_guard<std::mutex> hold(lib.lock);
+    LibraryLockHeld hold;
     start(&lib);
     switch (block[CMD]) {
     case SC_HA_INQUIRY: return inquire(&lib, block);

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Runs the host kelvo as a user would, with a drive given by ASPI address, on the simulated
-# drive behind the simulated WNASPI32.DLL that the program finds through LD_LIBRARY_PATH.
-# Compares what the user sees and the exit status with what they must be, and what the drive
-# received and became with the image.
+# Runs kelvo as a user would, with a drive given by ASPI address, on the simulated drive
+# behind the simulated WNASPI32.DLL. Compares what the user sees and the exit status with what
+# they must be, and what the drive received and became with the image.
 #
-#   aspi_cli_test.sh <folder of WNASPI32.DLL> <make_image> <kelvo> [program that runs them]
+#   aspi_cli_test.sh host <folder of WNASPI32.DLL> <make_image> <kelvo> [program that runs them]
+#   aspi_cli_test.sh wine32 <WNASPI32.DLL> <make_image> <kelvo.exe> [program that runs make_image]
+#
+# host: the host kelvo finds the library through LD_LIBRARY_PATH. wine32: the product,
+# kelvo.exe, runs under Wine (scripts/wine32) with the PE32 library next to it, in place of
+# Wine's own, from another folder than the program's; its streams end their lines in CR LF.
 set -u
-library=$1
-make_image=$2
-kelvo=$3
-shift 3
+kind=$1
+library=$2
+make_image=$3
+kelvo=$4
+shift 4
 runner=("$@")
+wine32=$(cd "$(dirname "$0")/.." && pwd)/scripts/wine32
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -21,11 +27,29 @@ new='MATSHITADVD-RAM UJ-85J  1.01'
 other='MATSHITADVD-RAM UJ-86J  1.00'
 nl=$'\n'
 cr=$'\r'
+module_not_found='The specified module could not be found.'
+file_not_found='The system cannot find the file specified.'
+
+if [ "$kind" = wine32 ]; then
+    mkdir program
+    cp "$kelvo" program/kelvo.exe
+    cp "$library" program/WNASPI32.DLL
+    kelvo_command=("$wine32" "$work/program/kelvo.exe")
+    export WINEDLLOVERRIDES=wnaspi32=n
+    library_path=
+    files=Z:  # the host's files as Wine names them
+    nl=$'\r\n'
+    module_not_found='Module not found.'
+    file_not_found='File not found.'
+else
+    kelvo_command=("${runner[@]}" "$kelvo")
+    library_path=$library
+    files=
+fi
 
 passed=0
 failed=0
 problems=0
-library_path=$library
 
 fail() {
     echo "FAIL: $1: $2"
@@ -38,9 +62,9 @@ new_drive() {
     rm -f drive payload log
     printf '%s' "$old" > drive
     {
-        echo "drive = $work/drive"
-        echo "payload = $work/payload"
-        echo "log = $work/log"
+        echo "drive = $files$work/drive"
+        echo "payload = $files$work/payload"
+        echo "log = $files$work/log"
         printf '%s\n' "$@"
     } > config
 }
@@ -51,8 +75,8 @@ run() {
     local answer=$1
     shift
     printf '%s\n' "$answer" |
-        WNASPI32_SIM_CONFIG="$work/config" LD_LIBRARY_PATH="$library_path" \
-            "${runner[@]}" "$kelvo" "$@" > out.txt 2> err.txt
+        WNASPI32_SIM_CONFIG="$files$work/config" LD_LIBRARY_PATH="$library_path" \
+            "${kelvo_command[@]}" "$@" > out.txt 2> err.txt
     status=$?
 }
 
@@ -102,6 +126,7 @@ for payload in 32768 32769 100000; do
     "${runner[@]}" "$make_image" "image-$payload.bin" "$payload" "$new"
 done
 "${runner[@]}" "$make_image" other.bin 1000 "$other"
+"${runner[@]}" "$make_image" --container container.bin 100000 "$new"
 
 # Full updates on adapters with and without residual reporting, with commands that complete
 # before SendASPI32Command returns and ones that the library completes from its own thread.
@@ -139,6 +164,23 @@ new_drive
 run y 0.1.0 other.bin
 check "another drive's image" 1 "${other_for_old}Selected device does not match firmware$nl" ""
 check_payload "another drive's image" other.bin 0
+finish
+
+new_drive
+run y 0.1.0 other.bin -f
+check "another drive's image, forced" 0 \
+    "${other_for_old}Selected device does not match firmware$nl$updated" ""
+check_payload "another drive's image, forced" other.bin
+check_drive "another drive's image, forced" "$other"
+finish
+
+# The image taken out of a container is the one flashed, and the one saved.
+new_drive
+run y 0.1.0 container.bin
+check "container" 0 "$new_for_old$updated" ""
+check_payload "container" image-100000.bin
+check_drive "container" "$new"
+cmp -s extracted.dat image-100000.bin || fail "container" "extracted.dat differs from the image"
 finish
 
 # The second chunk fails with CHECK CONDITION and 14 sense bytes, the tool's limit: the
@@ -187,9 +229,10 @@ finish
 # Without the library, an ASPI address says once that the library could not be loaded, and
 # the same name goes to the pass-through backend, which finds no such device either.
 library_path=
-load_failed="// aspiStartup.LoadLibrary: x7E (126) The specified module could not be found.$cr$nl"
+rm -f program/WNASPI32.DLL
+load_failed="// aspiStartup.LoadLibrary: x7E (126) $module_not_found$cr$nl"
 load_failed+="// \"WNASPI32.DLL\" was the \"specified module\"$nl"
-not_found="// sptxOpen.CreateFile: x2 (2) The system cannot find the file specified.$cr$nl"
+not_found="// sptxOpen.CreateFile: x2 (2) $file_not_found$cr$nl"
 run y 0.1.0 image-32768.bin
 check "no ASPI library" 1 "Selected firmware: $new$nl" "$load_failed${not_found}Could not open device$nl"
 finish

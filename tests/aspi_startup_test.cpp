@@ -16,6 +16,9 @@
 namespace {
 
 const char* const LIBRARY = "WNASPI32.DLL";
+const char* const LEAVE_CURRENT_DIRECTORY = "SetDllDirectoryA(\"\")";
+const char* const LOAD = "LoadLibraryA(\"WNASPI32.DLL\")";
+typedef std::vector<std::string> Calls;
 
 // What a scenario found wrong, one line a finding.
 struct Findings {
@@ -39,10 +42,14 @@ Aspi* newRecord(FILE* trace) {
     return aspi;
 }
 
-Findings startsOnceForEveryRecord(DWORD supportInfo, int32_t highestHostAdapter) {
+// kernel32 with or without SetDllDirectoryA: the library is loaded either way, and where the
+// call exists, only once the current directory has left the search.
+Findings startsOnceForEveryRecord(DWORD supportInfo, int32_t highestHostAdapter,
+                                  bool hasSetDllDirectory, const Calls& loaderCalls) {
     FreshFakeKernel32 fake;
     fake->libraries[LIBRARY] = fakeAspiLibrary();
     fake->aspi.supportInfo = supportInfo;
+    if (!hasSetDllDirectory) fake->kernel32.entries.clear();
     CapturedStream trace;
     Aspi* first = newRecord(trace.stream());
     Aspi* second = newRecord(trace.stream());
@@ -53,7 +60,7 @@ Findings startsOnceForEveryRecord(DWORD supportInfo, int32_t highestHostAdapter)
     found.expect("first record's highest adapter", first->highestHostAdapter, highestHostAdapter);
     found.expect("second record's highest adapter", second->highestHostAdapter,
                  highestHostAdapter);
-    found.expect("libraries loaded", fake->loadLibraryNames, std::vector<std::string>{LIBRARY});
+    found.expect("loader calls", fake->loaderCalls, loaderCalls);
     found.expect("adapters examined", fake->aspi.inquiredAdapters, std::vector<int>{0, 1});
     found.expectText("trace", trace.text(), "");
     free(first);
@@ -61,12 +68,15 @@ Findings startsOnceForEveryRecord(DWORD supportInfo, int32_t highestHostAdapter)
     return found;
 }
 
-enum StartupFault { NO_LIBRARY, NO_SUPPORT_INFO, NO_SEND_COMMAND, SUPPORT_STATUS };
+enum StartupFault {
+    SEARCH_UNCHANGED, NO_LIBRARY, NO_SUPPORT_INFO, NO_SEND_COMMAND, SUPPORT_STATUS
+};
 
 Findings failsForGood(StartupFault fault, DWORD supportInfo, const std::string& expectedTrace) {
     FreshFakeKernel32 fake;
     fake->libraries[LIBRARY] = fakeAspiLibrary();
     fake->aspi.supportInfo = supportInfo;
+    if (fault == SEARCH_UNCHANGED) fake->setDllDirectoryError = ERROR_ACCESS_DENIED;
     if (fault == NO_LIBRARY) fake->libraries.clear();
     if (fault == NO_SUPPORT_INFO) fake->libraries[LIBRARY].entries.erase("GetASPI32SupportInfo");
     if (fault == NO_SEND_COMMAND) fake->libraries[LIBRARY].entries.erase("SendASPI32Command");
@@ -85,7 +95,10 @@ Findings failsForGood(StartupFault fault, DWORD supportInfo, const std::string& 
     found.expect("default alignment", later->alignmentMask, 3);
     found.expect("default highest target", later->highestTarget, 7);
     found.expectText("later trace", laterTrace.text(), "");
-    found.expect("libraries loaded", fake->loadLibraryNames, std::vector<std::string>{LIBRARY});
+    // A search that still holds the current directory is not used to look for the library.
+    found.expect("loader calls", fake->loaderCalls,
+                 fault == SEARCH_UNCHANGED ? Calls{LEAVE_CURRENT_DIRECTORY}
+                                           : Calls{LEAVE_CURRENT_DIRECTORY, LOAD});
     found.expect("adapters examined", fake->aspi.inquiredAdapters.size(), 0u);
 
     // The address was taken before the start-up failed: a command must still go nowhere.
@@ -103,8 +116,15 @@ Findings failsForGood(StartupFault fault, DWORD supportInfo, const std::string& 
 }
 
 Findings run(const std::string& scenario) {
-    if (scenario == "three-adapters") return startsOnceForEveryRecord(0x0103, 2);
-    if (scenario == "no-adapter") return startsOnceForEveryRecord(0x0100, -1);
+    if (scenario == "three-adapters")
+        return startsOnceForEveryRecord(0x0103, 2, true, {LEAVE_CURRENT_DIRECTORY, LOAD});
+    if (scenario == "no-adapter")
+        return startsOnceForEveryRecord(0x0100, -1, true, {LEAVE_CURRENT_DIRECTORY, LOAD});
+    if (scenario == "no-set-dll-directory")
+        return startsOnceForEveryRecord(0x0101, 0, false, {LOAD});
+    if (scenario == "set-dll-directory-fails")
+        return failsForGood(SEARCH_UNCHANGED, 0x0101,
+                            "// aspiStartup.SetDllDirectory: x5 (5) Access is denied.\r\n");
     if (scenario == "no-library")
         return failsForGood(
             NO_LIBRARY, 0x0101,

@@ -2,13 +2,17 @@
 # Runs kelvo as a user would, on firmware files made here, and compares standard output,
 # standard error and the exit status with what the user must see.
 #
-#   cli_test.sh lf|crlf <kelvo command...>
+#   cli_test.sh host|win64|win32 <kelvo command...>
 #
-# crlf: the program writes its streams in Windows text mode, so every line ends in CR LF.
+# host: the host kelvo; win64: the 64-bit kelvo.exe; win32: the product, kelvo.exe, with the
+# system's own WNASPI32.DLL. The Windows programs write their streams in text mode, so every
+# line ends in CR LF.
 set -u
-endings=$1
+kind=$1
 shift
 kelvo=("$@")
+endings=crlf
+[ "$kind" = host ] && endings=lf
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -158,7 +162,7 @@ rm -rf extracted.dat
 
 # The disk fills up while extracted.dat is written (here the file size limit stops it after
 # 100 KiB of the 1,000,048 bytes): no truncated copy stays behind, and the run goes on.
-if [ "$endings" = lf ]; then
+if [ "$kind" = host ]; then
     whole_disk=("${kelvo[@]}")
     kelvo=(bash -c 'trap "" XFSZ; ulimit -f 100; exec "$@"' full-disk "${whole_disk[@]}")
     expect "disk full while saving extracted.dat" 1 "$selected" \
@@ -169,10 +173,14 @@ fi
 
 # An ASPI address where the ASPI library cannot start: the 32-bit host has no WNASPI32.DLL on
 # its path, and 64-bit Windows has no ASPI for Win32 at all, which the backend finds out by
-# its request block's layout before loading anything. Only the backend's own lines are
-# compared; what the pass-through backend then says of the same name follows them.
-if [ "$endings" = crlf ]; then
+# its request block's layout before loading anything. Wine's own WNASPI32.DLL finds no host
+# adapter here. Only the backend's own lines are compared, and for Wine's library the
+# pass-through backend's as well; what it then says of the same name follows them.
+if [ "$kind" = win64 ]; then
     aspi_lines=$'// aspiStartup: struct SRB_ExecSCSICmd not packed\r\n'
+elif [ "$kind" = win32 ]; then
+    aspi_lines=$'// aspiStartup.GetASPI32SupportInfo = xE800 (59392)\r\n'
+    aspi_lines+=$'// sptxOpen.CreateFile: x2 (2) File not found.\r\r\n'
 else
     aspi_lines=$'// aspiStartup.LoadLibrary: x7E (126) The specified module could not be found.\r\n'
     aspi_lines+=$'// "WNASPI32.DLL" was the "specified module"\n'

@@ -149,6 +149,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID in, DWORD inSize, 
                      DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
 
 HMODULE LoadLibraryA(LPCSTR name);
+HMODULE GetModuleHandleA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,

@@ -188,6 +188,12 @@ HMODULE LoadLibraryA(LPCSTR name) {
     return module;
 }
 
+// The host's loader keeps no module of that name, and so offers no search to change.
+HMODULE GetModuleHandleA(LPCSTR) {
+    lastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+}
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     void* symbol = (module && name) ? dlsym(module, name) : nullptr;
     lastError = symbol ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;

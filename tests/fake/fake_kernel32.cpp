@@ -141,6 +141,14 @@ FARPROC asFarProc(Entry entry) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(entry));
 }
 
+BOOL WINAPI fakeSetDllDirectoryA(LPCSTR directory) {
+    FakeKernel32& fake = state();
+    fake.loaderCalls.push_back("SetDllDirectoryA(\"" + std::string(directory) + "\")");
+    if (fake.setDllDirectoryError == 0) return TRUE;
+    lastError = fake.setDllDirectoryError;
+    return FALSE;
+}
+
 BOOL answerScripted(const FakeIoAnswer& answer, uint8_t* request) {
     if (answer.touchesBuffer)
         writeOutcome(request, answer.scsiStatus, answer.transferred, answer.sense,
@@ -159,6 +167,7 @@ void resetFakeKernel32() {
     state().aspi.supportInfo = 0x0101;
     state().aspi.inquiryReturned = aspiBlock::SS_COMP;
     state().aspi.inquiryStatus = aspiBlock::SS_COMP;
+    state().kernel32.entries["SetDllDirectoryA"] = asFarProc(&fakeSetDllDirectoryA);
     lastError = ERROR_SUCCESS;
 }
 
@@ -251,12 +260,19 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
 HMODULE LoadLibraryA(LPCSTR name) {
     FakeKernel32& fake = state();
     fake.loadLibraryNames.push_back(name);
+    fake.loaderCalls.push_back("LoadLibraryA(\"" + std::string(name) + "\")");
     const auto library = fake.libraries.find(name);
     if (library == fake.libraries.end()) {
         lastError = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
     return &library->second;
+}
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+    if (std::string(name) == "KERNEL32") return &state().kernel32;
+    lastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
