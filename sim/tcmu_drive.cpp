@@ -159,11 +159,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     SimDrive drive = newSimDrive(argv[2]);
-    // Each read waits for the kernel's signal that commands are queued; each write tells it
-    // that answers are ready.
-    for (uint32_t events = 0; read(device, &events, sizeof events) == sizeof events;) {
+    // Each write tells the kernel that answers are ready; each read waits for its signal that
+    // commands are queued. Commands queued before the node was opened (the kernel scans a
+    // new drive at once) raised no signal that a read would see: they are served first.
+    uint32_t events = 0;
+    do {
         serveRing(static_cast<uint8_t*>(map), &drive, argv[3]);
         if (write(device, &events, sizeof events) != sizeof events) break;
-    }
+    } while (read(device, &events, sizeof events) == sizeof events);
     return 0;
 }
