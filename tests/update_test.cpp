@@ -202,6 +202,29 @@ TEST_F(UpdateTest, ShortInquiryAnswerEndsTheIdentification) {
     EXPECT_EQ(run.output, selected("MATSHITADVD-") + "Selected device does not match firmware\n");
 }
 
+// A driver may leave more in the data area than it says it moved: only what it said counts.
+TEST_F(UpdateTest, IdentificationEndsWhereTheReportedTransferEnds) {
+    struct Case {
+        int32_t residue;  // of the 41 bytes asked for; the drive itself sends 36
+        std::string identification;
+    } cases[] = {
+        {5, FIRMWARE},
+        {21, "MATSHITADVD-"},
+        {33, ""},
+        {41, ""},
+    };
+    for (const Case& c : cases) {
+        SimDrive drive = newSimDrive(FIRMWARE);
+        drive.residueOn = 1;
+        drive.residue = c.residue;
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "n\n");
+        const std::string verdict =
+            c.residue == 5 ? "Continue? Not confirmed, exiting\n"
+                           : "Selected device does not match firmware\n";
+        EXPECT_EQ(run.output, selected(c.identification) + verdict) << c.residue;
+    }
+}
+
 TEST_F(UpdateTest, DriveThatFailsTheInquiryIsNotTakenForAMatshita) {
     SimDrive drive = newSimDrive(FIRMWARE);
     drive.checkConditionOn = 1;
