@@ -135,6 +135,8 @@ TEST_F(SptxTest, MissingRecordIsRefusedQuietly) {
     EXPECT_EQ(sptxSetSenseLength(nullptr, 14), -1);
     EXPECT_EQ(sptxSetTimeout(nullptr, 300, 0), -1);
     EXPECT_EQ(sptxSay(nullptr, inquiry, 6, data, 36, 1), -1);
+    EXPECT_EQ(sptxPrepareBuffered(nullptr, inquiry, 6, data, 36, 1), -1);
+    EXPECT_EQ(sptxPrepareDirect(nullptr, inquiry, 6, data, 36, 1), -1);
     sptxClose(nullptr);
     sptxReserve(nullptr, 100);
     EXPECT_TRUE(fake->createFileNames.empty());
