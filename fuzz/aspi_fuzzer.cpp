@@ -97,7 +97,7 @@ void judge(const FakeAspiAnswer& answer, FakeWait wait, bool residualCount,
     command->usable = waited && status == aspiBlock::SS_COMP && residue >= 0 &&
                       residue <= command->dataLength;
     command->accepted = command->usable && residue == 0;
-    command->reportedLength = command->dataLength - residue;
+    command->reportedLength = command->usable ? command->dataLength - residue : 0;
 }
 
 void AspiRun::answer(uint8_t* block) {
