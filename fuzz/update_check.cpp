@@ -185,36 +185,53 @@ void writeFile(const std::string& path, const Bytes& bytes) {
 // Each hexadecimal value printed with its decimal twin as "x%lX (%ld)" must be the same
 // 32-bit value.
 void checkNumberPairs(const std::string& line) {
-    static const std::regex pair(R"(x([0-9A-F]+) \((-?[0-9]+)\))");
-    for (std::sregex_iterator at(line.begin(), line.end(), pair), end; at != end; ++at) {
-        const uint32_t hex = uint32_t(strtoull((*at)[1].str().c_str(), nullptr, 16));
-        const long long decimal = strtoll((*at)[2].str().c_str(), nullptr, 10);
-        if (int32_t(hex) != decimal) broken("trace numbers agree", line);
+    for (size_t at = line.find(" x"); at != std::string::npos; at = line.find(" x", at + 1)) {
+        char* end = nullptr;
+        const char* hexStart = line.c_str() + at + 2;
+        const unsigned long long hex = strtoull(hexStart, &end, 16);
+        if (end == hexStart || strncmp(end, " (", 2) != 0) continue;
+        const long long decimal = strtoll(end + 2, nullptr, 10);
+        if (int32_t(uint32_t(hex)) != decimal) broken("trace numbers agree", line);
     }
 }
 
+struct TraceForm {
+    const char* start;
+    std::regex rest;
+};
+
+// The system's trace and error lines: a fixed start, then values.
 void checkTraceLine(const std::string& line) {
-    static const std::regex forms[] = {
-        std::regex(R"(// (sptxSay\.DeviceIoControl|sptxOpen\.CreateFile|sptxClose\.CloseHandle|)"
-                   R"(aspiSayForMilliSeconds\.(CreateEvent|WaitForSingleObject|CloseHandle)))"
-                   R"(: x[0-9A-F]+ \(-?[0-9]+\) [^\r\n]+\r?)"),
-        std::regex(R"(// sptxSay x [0-9A-F]+ [0-9A-F]+ [0-9A-F]+ [0-9A-F]+ )"
-                   R"(\(ioctl status length senseLength\))"),
-        std::regex(R"(// aspiSay: x [0-9A-F]+ [0-9A-F]{2,}:[0-9A-F]{2,}:[0-9A-F]{2,} )"
-                   R"([0-9A-F]+ [0-9A-F]+ \(aspi status BufLen SenseLen\))"),
-        std::regex(R"(// (aspiSayForMilliSeconds|aspiExamine)\.SendASPI32Command = )"
-                   R"(x[0-9A-F]+ \(-?[0-9]+\) != x[0-9A-F]+ \(-?[0-9]+\))"),
-        std::regex(R"(// (aspiSayForMilliSeconds\.WaitForSingleObject|)"
-                   R"(aspiSayForMilliSeconds\.CloseHandle|aspiExamine\.SRB_Status) = )"
-                   R"(x[0-9A-F]+ \(-?[0-9]+\))"),
-        std::regex(R"(sp_write returned -?[0-9]+)"),
-        std::regex(R"(Selected drive .* does not appear to be a matshita device)"),
+    static const char* const errorTrace = R"(x[0-9A-F]+ \(-?[0-9]+\) [^\r\n]+\r?)";
+    static const char* const value = R"(x[0-9A-F]+ \(-?[0-9]+\))";
+    static const char* const differing = R"(x[0-9A-F]+ \(-?[0-9]+\) != x[0-9A-F]+ \(-?[0-9]+\))";
+    static const TraceForm forms[] = {
+        {"// sptxSay.DeviceIoControl: ", std::regex(errorTrace)},
+        {"// sptxOpen.CreateFile: ", std::regex(errorTrace)},
+        {"// sptxClose.CloseHandle: ", std::regex(errorTrace)},
+        {"// aspiSayForMilliSeconds.CreateEvent: ", std::regex(errorTrace)},
+        {"// aspiSayForMilliSeconds.WaitForSingleObject: ", std::regex(errorTrace)},
+        {"// aspiSayForMilliSeconds.CloseHandle: ", std::regex(errorTrace)},
+        {"// sptxSay x ", std::regex(R"([0-9A-F]+ [0-9A-F]+ [0-9A-F]+ [0-9A-F]+ )"
+                                     R"(\(ioctl status length senseLength\))")},
+        {"// aspiSay: x ", std::regex(R"([0-9A-F]+ [0-9A-F]{2,}:[0-9A-F]{2,}:[0-9A-F]{2,} )"
+                                      R"([0-9A-F]+ [0-9A-F]+ \(aspi status BufLen SenseLen\))")},
+        {"// aspiSayForMilliSeconds.SendASPI32Command = ", std::regex(differing)},
+        {"// aspiExamine.SendASPI32Command = ", std::regex(differing)},
+        {"// aspiSayForMilliSeconds.WaitForSingleObject = ", std::regex(value)},
+        {"// aspiSayForMilliSeconds.CloseHandle = ", std::regex(value)},
+        {"// aspiExamine.SRB_Status = ", std::regex(value)},
+        {"sp_write returned ", std::regex("-?[0-9]+")},
+        {"Selected drive ", std::regex(".* does not appear to be a matshita device")},
     };
-    for (const std::regex& form : forms) {
-        if (std::regex_match(line, form)) {
-            checkNumberPairs(line);
-            return;
-        }
+    for (const TraceForm& form : forms) {
+        const size_t length = strlen(form.start);
+        if (line.compare(0, length, form.start) != 0) continue;
+        if (!std::regex_match(line.begin() + std::string::difference_type(length), line.end(),
+                              form.rest))
+            break;
+        checkNumberPairs(line);
+        return;
     }
     broken("every trace line is one of the system's forms", line);
 }
