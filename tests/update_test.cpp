@@ -77,7 +77,8 @@ protected:
         const std::string path = directory + "/firmware" + std::to_string(files.size()) + ".bin";
         FILE* file = fopen(path.c_str(), "wb");
         EXPECT_NE(file, nullptr);
-        EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        const size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), file);
+        EXPECT_EQ(written, bytes.size());
         fclose(file);
         files.push_back(path);
         return path;
