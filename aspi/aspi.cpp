@@ -208,7 +208,7 @@ void closeCompletionEvent(Aspi* aspi, HANDLE event) {
 
 // A library that has already finished may return a pending 0 with a final status.
 void traceDifferingStatus(Aspi* aspi, DWORD returned, uint8_t status) {
-    if (returned == status || (returned == SS_PENDING && status != SS_PENDING)) return;
+    if (returned == status || returned == SS_PENDING) return;
     fprintf(aspi->trace,
             "// aspiSayForMilliSeconds.SendASPI32Command = x%lX (%ld) != x%lX (%ld)\n",
             asHex(returned), asDecimal(returned), asHex(status), asDecimal(status));

@@ -44,6 +44,10 @@ static_assert(SENSE_OFFSET >= offsetof(SCSI_PASS_THROUGH, Cdb) + MAX_CDB_LENGTH,
               "the longest CDB ends before the sense area");
 static_assert(REQUEST_FIXED_PART - SENSE_OFFSET >= MAX_SENSE_LIMIT, "sense area");
 
+// The largest data area whose request buffer length, and the direct threshold one above it,
+// are still 32-bit signed numbers: the length handed to the driver is counted in them.
+const int32_t MAX_CAPACITY = INT32_MAX - (REQUEST_FIXED_PART + REQUEST_TAIL);
+
 size_t requestSize(int32_t capacity) {
     return static_cast<size_t>(capacity) + REQUEST_FIXED_PART + REQUEST_TAIL;
 }
@@ -155,6 +159,7 @@ void clearLastCommand(Sptx* sptx) {
 
 Sptx* newSptx(int32_t capacity) {
     if (capacity < 0) capacity = SPTX_DEFAULT_CAPACITY;
+    if (capacity > MAX_CAPACITY) return nullptr;
     Sptx* sptx = static_cast<Sptx*>(calloc(1, sizeof(Sptx)));
     if (sptx == nullptr) return nullptr;
     sptx->request = static_cast<uint8_t*>(
@@ -222,7 +227,8 @@ int sptxSetTimeout(Sptx* sptx, int32_t seconds, int32_t nanoseconds) {
 }
 
 void sptxReserve(Sptx* sptx, int32_t length) {
-    if (sptx == nullptr || length < 0 || length <= sptx->capacity || sptx->request == nullptr)
+    if (sptx == nullptr || length < 0 || length <= sptx->capacity || length > MAX_CAPACITY ||
+        sptx->request == nullptr)
         return;
     uint8_t* grown = static_cast<uint8_t*>(realloc(sptx->request, requestSize(length)));
     if (grown == nullptr) return;

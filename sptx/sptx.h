@@ -25,7 +25,9 @@ struct Sptx {
 
 const int32_t SPTX_DEFAULT_CAPACITY = 16384;
 
-// A closed record without settings; a negative capacity selects SPTX_DEFAULT_CAPACITY.
+// A closed record without settings; a negative capacity selects SPTX_DEFAULT_CAPACITY. Null
+// when memory runs out, or for a capacity whose request buffer length (capacity + 567) would
+// not be a 32-bit signed number.
 Sptx* newSptx(int32_t capacity);
 
 // Opens the device path `name` (closing any device opened before) and records what the
@@ -40,8 +42,9 @@ int sptxSetSenseLength(Sptx* sptx, int32_t length);
 // refused; invalid or overflowing values store 28 hours.
 int sptxSetTimeout(Sptx* sptx, int32_t seconds, int32_t nanoseconds);
 
-// Grows the request buffer's data area to `length` bytes when it is smaller; on failure the
-// record keeps its buffer, so callers compare `capacity` afterwards.
+// Grows the request buffer's data area to `length` bytes when it is smaller (and within what
+// newSptx accepts); on failure the record keeps its buffer, so callers compare `capacity`
+// afterwards.
 void sptxReserve(Sptx* sptx, int32_t length);
 
 // Fill in the request buffer for one command: the data travels inside the buffer (buffered)

@@ -259,6 +259,10 @@ TEST_F(AspiBackend, BadArgumentsAndMissingSettingsSendNothing) {
     ASSERT_EQ(aspiSetSenseLength(withoutTimeout.get(), 14), 0);
     EXPECT_EQ(aspiSay(withoutTimeout.get(), INQUIRY, 6, data, INQUIRY_LENGTH, 1), -1);
     EXPECT_EQ(aspiSay(nullptr, INQUIRY, 6, data, INQUIRY_LENGTH, 1), -1);
+    EXPECT_EQ(aspiSayForMilliSeconds(nullptr, 1000), -1);
+    EXPECT_EQ(aspiSayForMilliSeconds(withoutTimeout.get(), -1), -1);
+    EXPECT_EQ(aspiExamine(nullptr, 0), -1);
+    EXPECT_EQ(aspiStartup(nullptr), -1);
 
     EXPECT_TRUE(fake->aspi.commands.empty());
     EXPECT_EQ(fake->openEvents, 0);
@@ -506,6 +510,7 @@ TEST_F(AspiBackend, AdapterThatDoesNotAnswerLeavesDefaultsAndStillOpens) {
     EXPECT_EQ(aspiExamine(untouched.get(), 256), -1);
     EXPECT_EQ(aspiExamine(untouched.get(), -1), -1);
     EXPECT_EQ(aspiExamine(nullptr, 0), -1);
+    EXPECT_EQ(aspiStartup(nullptr), -1);
     EXPECT_EQ(untouched->alignmentMask, -1);
 }
 

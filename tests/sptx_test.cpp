@@ -75,6 +75,17 @@ TEST_F(SptxTest, NegativeCapacitySelectsTheDefault) {
     }
 }
 
+// capacity + 567 is the request's length and capacity + 1 the direct threshold, both 32-bit
+// signed: a capacity they do not fit is refused before anything is allocated.
+TEST_F(SptxTest, CapacityWhoseRequestLengthOverflowsIsRefused) {
+    for (int32_t capacity : {INT32_MAX, INT32_MAX - 1, INT32_MAX - 566})
+        EXPECT_EQ(newSptx(capacity), nullptr) << capacity;
+
+    Sptx* sptx = newRecord(100);
+    sptxReserve(sptx, INT32_MAX - 566);
+    EXPECT_EQ(sptx->capacity, 100);
+}
+
 TEST_F(SptxTest, TimeoutCountsAStartedSecondAndFallsBackToTwentyEightHours) {
     struct Case {
         int32_t seconds;
@@ -124,6 +135,8 @@ TEST_F(SptxTest, MissingRecordIsRefusedQuietly) {
     EXPECT_EQ(sptxSetSenseLength(nullptr, 14), -1);
     EXPECT_EQ(sptxSetTimeout(nullptr, 300, 0), -1);
     EXPECT_EQ(sptxSay(nullptr, inquiry, 6, data, 36, 1), -1);
+    EXPECT_EQ(sptxPrepareBuffered(nullptr, inquiry, 6, data, 36, 1), -1);
+    EXPECT_EQ(sptxPrepareDirect(nullptr, inquiry, 6, data, 36, 1), -1);
     sptxClose(nullptr);
     sptxReserve(nullptr, 100);
     EXPECT_TRUE(fake->createFileNames.empty());

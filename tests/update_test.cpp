@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "driver.h"
 #include "fake_kernel32.h"
 #include "image.h"
 #include "run_kelvo.h"
@@ -76,7 +77,8 @@ protected:
         const std::string path = directory + "/firmware" + std::to_string(files.size()) + ".bin";
         FILE* file = fopen(path.c_str(), "wb");
         EXPECT_NE(file, nullptr);
-        EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        const size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), file);
+        EXPECT_EQ(written, bytes.size());
         fclose(file);
         files.push_back(path);
         return path;
@@ -202,6 +204,29 @@ TEST_F(UpdateTest, ShortInquiryAnswerEndsTheIdentification) {
     EXPECT_EQ(run.output, selected("MATSHITADVD-") + "Selected device does not match firmware\n");
 }
 
+// A driver may leave more in the data area than it says it moved: only what it said counts.
+TEST_F(UpdateTest, IdentificationEndsWhereTheReportedTransferEnds) {
+    struct Case {
+        int32_t residue;  // of the 41 bytes asked for; the drive itself sends 36
+        std::string identification;
+    } cases[] = {
+        {5, FIRMWARE},
+        {21, "MATSHITADVD-"},
+        {33, ""},
+        {41, ""},
+    };
+    for (const Case& c : cases) {
+        SimDrive drive = newSimDrive(FIRMWARE);
+        drive.residueOn = 1;
+        drive.residue = c.residue;
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "n\n");
+        const std::string verdict =
+            c.residue == 5 ? "Continue? Not confirmed, exiting\n"
+                           : "Selected device does not match firmware\n";
+        EXPECT_EQ(run.output, selected(c.identification) + verdict) << c.residue;
+    }
+}
+
 TEST_F(UpdateTest, DriveThatFailsTheInquiryIsNotTakenForAMatshita) {
     SimDrive drive = newSimDrive(FIRMWARE);
     drive.checkConditionOn = 1;
@@ -267,6 +292,40 @@ TEST_F(UpdateTest, DriveOpensByLetterOrByDevicePath) {
         EXPECT_EQ(fresh->createFileNames, std::vector<std::string>{c.device}) << c.argument;
         EXPECT_TRUE(payloadOf(image) == drive.payload) << c.argument;
     }
+}
+
+// What the file's own size cannot be told of, or that has none, never becomes an image: a
+// pipe (as a shell's <(...) gives) cannot seek, an empty file is too short.
+TEST_F(UpdateTest, FileWithoutAUsableSizeIsRefusedBeforeTheDrive) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const Bytes image = firmwareImage(1000);
+    ASSERT_EQ(write(pipeEnds[1], image.data(), image.size()), ssize_t(image.size()));
+    close(pipeEnds[1]);
+    struct Case {
+        std::string file;
+        std::string errors;
+    } cases[] = {
+        {"/dev/fd/" + std::to_string(pipeEnds[0]), "open for read error\n"},
+        {writeFile({}), "flash data appears to be too short\n"},
+    };
+    for (const Case& c : cases) {
+        const KelvoRun run = runKelvo({"e:", c.file}, "y\n");
+        EXPECT_EQ(run.status, 1) << c.file;
+        EXPECT_EQ(run.output, "") << c.file;
+        EXPECT_EQ(run.errors, c.errors) << c.file;
+        EXPECT_TRUE(fake->createFileNames.empty()) << c.file;
+    }
+    close(pipeEnds[0]);
+}
+
+// A program can be started without even its own name.
+TEST(Usage, ProgramStartedWithoutArgumentsNamesItselfKelvo) {
+    char* none[] = {nullptr};
+    RedirectedStdio stdio("");
+    EXPECT_EQ(kelvoMain(0, none), 1);
+    const std::string errors = stdio.errors();
+    EXPECT_EQ(errors.substr(errors.find('\n') + 1), "usage: kelvo <device index> <file to flash>\n");
 }
 
 // An image without payload cannot come from a file (too short), only from a container.

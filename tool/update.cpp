@@ -26,10 +26,14 @@ char* identifyDevice(Scsi* scsi) {
     static const uint8_t inquiry[6] = {0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
     // Cleared first, so that a drive that answers short never shows stale memory.
     uint8_t data[INQUIRY_TRANSFER_LENGTH] = {};
-    if (scsiSay(scsi, inquiry, 6, data, INQUIRY_TRANSFER_LENGTH, DATA_IN) < 0) return nullptr;
+    const SayResult residue = scsiSay(scsi, inquiry, 6, data, INQUIRY_TRANSFER_LENGTH, DATA_IN);
+    if (residue < 0) return nullptr;
     char* identification = static_cast<char*>(calloc(IMAGE_NAME_LENGTH + 1, 1));
     if (identification == nullptr) return nullptr;
-    memcpy(identification, data + IDENTIFICATION_OFFSET, IMAGE_NAME_LENGTH);
+    // Only what the drive said it sent: a driver may leave other bytes in the data area.
+    const int32_t received = INQUIRY_TRANSFER_LENGTH - residue;
+    const int32_t usable = std::min(received - IDENTIFICATION_OFFSET, int32_t(IMAGE_NAME_LENGTH));
+    if (usable > 0) memcpy(identification, data + IDENTIFICATION_OFFSET, size_t(usable));
     return identification;
 }
 

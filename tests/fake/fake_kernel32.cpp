@@ -249,6 +249,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
         lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
+    if (fake.onPassThrough) fake.onPassThrough(code, static_cast<uint8_t*>(in));
     if (!fake.answers.empty()) {
         const FakeIoAnswer answer = fake.answers.front();
         fake.answers.pop_front();

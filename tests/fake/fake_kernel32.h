@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -95,6 +96,9 @@ struct FakeKernel32 {
     IO_SCSI_CAPABILITIES capabilities;
     std::vector<FakeIoRequest> requests;
     std::deque<FakeIoAnswer> answers;        // taken one a request, before the drive answers
+    // Sees every pass-through request as the driver receives it, before it is answered; it may
+    // still script the answer.
+    std::function<void(DWORD code, uint8_t* request)> onPassThrough;
 
     // Libraries
     std::map<std::string, FakeLibrary> libraries;  // names that load
