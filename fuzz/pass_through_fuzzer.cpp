@@ -11,7 +11,8 @@ namespace {
 
 const char* const DEVICE = "e:";
 const char* const DEVICE_PATH = "\\\\.\\e:";
-const UCHAR STATUS_CHECK_CONDITION = 2;
+const UCHAR STATUS_GOOD = 0;
+const UCHAR STATUS_CONDITION_MET = 4;
 
 DataArea dataAreaOf(DWORD code, uint8_t* request) {
     const SCSI_PASS_THROUGH* record = reinterpret_cast<const SCSI_PASS_THROUGH*>(request);
@@ -49,13 +50,13 @@ void alter(FuzzedDataProvider& in, FakeIoAnswer* answer, int32_t dataLength) {
     }
 }
 
-// The backend's rules: a failed call, CHECK CONDITION or a count outside 0 to the data length
-// gives a negative result; otherwise the result is the residue.
+// The backend's rules: a failed call, a status other than GOOD or CONDITION MET, or a count
+// outside 0 to the data length gives a negative result; otherwise the result is the residue.
 void judge(const FakeIoAnswer& answer, const SCSI_PASS_THROUGH& sent, SentCommand* command) {
     const UCHAR status = answer.touchesBuffer ? answer.scsiStatus : sent.ScsiStatus;
     const int32_t count = int32_t(answer.touchesBuffer ? answer.transferred : sent.DataTransferLength);
-    command->usable = answer.succeeds && status != STATUS_CHECK_CONDITION && count >= 0 &&
-                      count <= command->dataLength;
+    const bool done = status == STATUS_GOOD || status == STATUS_CONDITION_MET;
+    command->usable = answer.succeeds && done && count >= 0 && count <= command->dataLength;
     command->accepted = command->usable && count == command->dataLength;
     command->reportedLength = count;
 }

@@ -38,7 +38,9 @@ const int32_t MAX_SENSE_LIMIT = 255;
 const int32_t DEFAULT_TIMEOUT_SECONDS = 100800;  // 28 hours
 const int32_t NANOSECONDS_PER_SECOND = 1000000000;
 const uint32_t PHYSICAL_PAGE_SIZE = 4096;
+const UCHAR STATUS_GOOD = 0x00;
 const UCHAR STATUS_CHECK_CONDITION = 0x02;
+const UCHAR STATUS_CONDITION_MET = 0x04;
 
 static_assert(SENSE_OFFSET >= offsetof(SCSI_PASS_THROUGH, Cdb) + MAX_CDB_LENGTH,
               "the longest CDB ends before the sense area");
@@ -132,7 +134,10 @@ int32_t interpretAnswer(Sptx* sptx, const DriverAnswer& answer, int32_t dataLeng
         result = dataLength - answer.transferred;
         sptx->lastTransferLength = answer.transferred;
     }
-    if (answer.status != STATUS_CHECK_CONDITION) return result;
+    // BUSY, RESERVATION CONFLICT, TASK SET FULL and the like say that the drive did not do the
+    // command, whatever the count: a chunk it did not take must never count as written.
+    if (answer.status == STATUS_GOOD || answer.status == STATUS_CONDITION_MET) return result;
+    if (answer.status != STATUS_CHECK_CONDITION) return SAY_REFUSED;
     if (answer.senseLength > senseLimit) return SAY_REFUSED;
     sptx->sense = sptx->request + SENSE_OFFSET;
     sptx->senseLength = answer.senseLength;

@@ -125,7 +125,8 @@ TEST_F(SgIoTest, KernelAnswersBecomeSayResultsAndTraces) {
         {"CHECK CONDITION on a chunk that did not go out",
          {0, 0x02, 0, 0x08, CHUNK_LENGTH, longSense, {}}, true, SAY_CHECK_CONDITION_RESIDUE, "",
          nullptr, 14},
-        {"BUSY is the caller's to judge", {0, 0x08, 0, 0, 0, {}, {}}, false, 0, "", nullptr, -1},
+        {"BUSY: the drive did not do it", {0, 0x08, 0, 0, 0, {}, {}}, false, FAILED, "",
+         "1 8 29 0", -1},
         {"residue beyond the request", {0, 0x00, 0, 0, -1, {}, {}}, false, FAILED, "",
          "1 0 2A 0", -1},
         // The adapter or the transport could not complete the command.
