@@ -96,14 +96,14 @@ TEST_F(AspiBackend, OnlyThreeNumbersFrom0To255OpenAsAnAddress) {
     for (const Case& c : cases) {
         CapturedStream trace;
         Record aspi = newRecord(trace.stream());
-        const size_t loadsBefore = fake->loadLibraryNames.size();
+        const size_t loadsBefore = fake->loaderCalls.size();
         EXPECT_EQ(aspiOpen(aspi.get(), c.name), c.opened) << c.name;
         EXPECT_EQ(aspi->hostAdapter, c.hostAdapter) << c.name;
         EXPECT_EQ(aspi->target, c.target) << c.name;
         EXPECT_EQ(aspi->lun, c.lun) << c.name;
         EXPECT_EQ(trace.text(), "") << c.name;
         if (c.opened != 0) {
-            EXPECT_EQ(fake->loadLibraryNames.size(), loadsBefore) << c.name;
+            EXPECT_EQ(fake->loaderCalls.size(), loadsBefore) << c.name;
         }
     }
     EXPECT_EQ(aspiOpen(nullptr, "0.1.0"), -1);
@@ -261,7 +261,6 @@ TEST_F(AspiBackend, BadArgumentsAndMissingSettingsSendNothing) {
     EXPECT_EQ(aspiSay(nullptr, INQUIRY, 6, data, INQUIRY_LENGTH, 1), -1);
     EXPECT_EQ(aspiSayForMilliSeconds(nullptr, 1000), -1);
     EXPECT_EQ(aspiSayForMilliSeconds(withoutTimeout.get(), -1), -1);
-    EXPECT_EQ(aspiExamine(nullptr, 0), -1);
     EXPECT_EQ(aspiStartup(nullptr), -1);
 
     EXPECT_TRUE(fake->aspi.commands.empty());
@@ -510,7 +509,6 @@ TEST_F(AspiBackend, AdapterThatDoesNotAnswerLeavesDefaultsAndStillOpens) {
     EXPECT_EQ(aspiExamine(untouched.get(), 256), -1);
     EXPECT_EQ(aspiExamine(untouched.get(), -1), -1);
     EXPECT_EQ(aspiExamine(nullptr, 0), -1);
-    EXPECT_EQ(aspiStartup(nullptr), -1);
     EXPECT_EQ(untouched->alignmentMask, -1);
 }
 

@@ -35,7 +35,7 @@ TEST_F(ScsiOnSptxTest, DevicePathSelectsThePassThroughRecord) {
     EXPECT_EQ(scsi->selected, scsi->sptx);
     EXPECT_NE(scsi->sptx->device, INVALID_HANDLE_VALUE);
     EXPECT_EQ(fake->createFileNames, std::vector<std::string>{DEVICE});
-    EXPECT_TRUE(fake->loadLibraryNames.empty());
+    EXPECT_TRUE(fake->loaderCalls.empty());
 }
 
 TEST_F(ScsiOnSptxTest, SettingsGoToTheSelectedRecordWithItsResult) {

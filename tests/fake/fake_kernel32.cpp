@@ -260,7 +260,6 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
 
 HMODULE LoadLibraryA(LPCSTR name) {
     FakeKernel32& fake = state();
-    fake.loadLibraryNames.push_back(name);
     fake.loaderCalls.push_back("LoadLibraryA(\"" + std::string(name) + "\")");
     const auto library = fake.libraries.find(name);
     if (library == fake.libraries.end()) {

@@ -102,7 +102,6 @@ struct FakeKernel32 {
 
     // Libraries
     std::map<std::string, FakeLibrary> libraries;  // names that load
-    std::vector<std::string> loadLibraryNames;
     FakeLibrary kernel32;                 // GetModuleHandleA("KERNEL32"): SetDllDirectoryA
     DWORD setDllDirectoryError;           // non-zero: SetDllDirectoryA fails so
     std::vector<std::string> loaderCalls; // SetDllDirectoryA and LoadLibraryA, as called
