@@ -3,10 +3,13 @@
 // that /dev/uioN maps, so that a local SCSI device made of it (tcm_loop) is the drive, and
 // every command a program sends it crosses the kernel's whole SCSI stack.
 //
-//   tcmu_drive <uio node> <identification> <payload file>
+//   tcmu_drive <uio node> <identification> <payload file> [<command log>]
 //
 // Runs until the device goes away. Each time the closing command activates an image, the
-// payload the drive received is written to <payload file>.
+// payload the drive received is written to <payload file>. With a command log, the operation
+// code of every command the drive receives is appended to it, one line each in two hex
+// digits, before the drive answers: what reached the drive is known once a program that
+// sent it has its answer.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -81,9 +84,14 @@ void savePayload(const SimDrive& drive, const char* path) {
 
 // One command: its data gathered from the ring's data area, executed by the drive, the
 // answer written back over the entry (whose request and response share their bytes).
-void execute(uint8_t* map, uint8_t* entry, SimDrive* drive, const char* payloadPath) {
+void execute(uint8_t* map, uint8_t* entry, SimDrive* drive, const char* payloadPath,
+             FILE* commandLog) {
     const uint8_t* cdb = map + readAt<uint64_t>(entry, TCMU_AT_REQUEST_CDB_OFFSET);
     const int32_t length = cdbLength(cdb[0]);
+    if (commandLog != nullptr) {
+        fprintf(commandLog, "%02X\n", cdb[0]);
+        fflush(commandLog);
+    }
     const std::vector<uint8_t> command(cdb, cdb + length);
     std::vector<Piece> pieces(readAt<uint32_t>(entry, TCMU_AT_REQUEST_PIECE_COUNT));
     size_t total = 0;
@@ -122,7 +130,7 @@ void execute(uint8_t* map, uint8_t* entry, SimDrive* drive, const char* payloadP
     if (command[0] == CLOSING && drive->activated) savePayload(*drive, payloadPath);
 }
 
-void serveRing(uint8_t* map, SimDrive* drive, const char* payloadPath) {
+void serveRing(uint8_t* map, SimDrive* drive, const char* payloadPath, FILE* commandLog) {
     uint32_t* head = reinterpret_cast<uint32_t*>(map + TCMU_AT_MAILBOX_HEAD);
     uint32_t* tail = reinterpret_cast<uint32_t*>(map + TCMU_AT_MAILBOX_TAIL);
     const uint32_t ringOffset = readAt<uint32_t>(map, TCMU_AT_MAILBOX_RING_OFFSET);
@@ -134,7 +142,7 @@ void serveRing(uint8_t* map, SimDrive* drive, const char* payloadPath) {
             readAt<uint32_t>(entry, TCMU_AT_ENTRY_LENGTH_AND_OPERATION);
         const uint32_t operation = lengthAndOperation & OPERATION_MASK;
         if (operation == OPERATION_COMMAND)
-            execute(map, entry, drive, payloadPath);
+            execute(map, entry, drive, payloadPath, commandLog);
         else if (operation != OPERATION_PAD)
             entry[TCMU_AT_ENTRY_USER_FLAGS] |= UNKNOWN_OPERATION;
         next = (next + (lengthAndOperation & ~OPERATION_MASK)) % ringSize;
@@ -145,8 +153,14 @@ void serveRing(uint8_t* map, SimDrive* drive, const char* payloadPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        fprintf(stderr, "usage: %s <uio node> <identification> <payload file>\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: %s <uio node> <identification> <payload file> [<command log>]\n",
+                argv[0]);
+        return 1;
+    }
+    FILE* commandLog = argc == 5 ? fopen(argv[4], "a") : nullptr;
+    if (argc == 5 && commandLog == nullptr) {
+        fprintf(stderr, "tcmu_drive: cannot open %s\n", argv[4]);
         return 1;
     }
     const int device = open(argv[1], O_RDWR);
@@ -164,7 +178,7 @@ int main(int argc, char** argv) {
     // new drive at once) raised no signal that a read would see: they are served first.
     uint32_t events = 0;
     do {
-        serveRing(static_cast<uint8_t*>(map), &drive, argv[3]);
+        serveRing(static_cast<uint8_t*>(map), &drive, argv[3], commandLog);
         if (write(device, &events, sizeof events) != sizeof events) break;
     } while (read(device, &events, sizeof events) == sizeof events);
     return 0;
