@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks one case of the run that scripts/linux-vm made in a virtual machine with a real
 # Linux kernel: kelvo's standard output, standard error (after its banner) and exit status
-# on the MATSHITA drives there; for drive_commands what reached QEMU's drives, for
-# tcmu_payload* what the simulated drives received.
+# on the MATSHITA drives there, and for a case on a fresh simulated drive what the drive
+# received; for drive_commands what reached QEMU's drives, for tcmu_payload* what the
+# simulated drives activated.
 #
 #   linux_vm_test.sh RESULTS CASE
 set -u
@@ -20,12 +21,18 @@ too_large="// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.$cr$n
 too_large+="// sptxSay x 0 0 8030 E (ioctl status length senseLength)${nl}sp_write returned -1$nl"
 no_scsi="// sptxSay.DeviceIoControl: x1 (1) Incorrect function.$cr$nl"
 no_scsi+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
+not_started="update not started: the kernel sends the drive's closing command only for root or "
+not_started+="a process with CAP_SYS_RAWIO$nl"
 
-# The three confirmed updates on drive A (root on its sr and sg nodes, a user on its sr node)
-# sent their first chunk, which the drive refused with ILLEGAL REQUEST, INVALID COMMAND
-# OPERATION CODE; nothing else vendor-specific went out, and nothing at all to drive B.
+# The confirmed updates on drive A (root on its sr and sg nodes) sent their first chunk,
+# which the drive refused with ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE; nothing else
+# vendor-specific went out, and nothing at all to drive B.
 refused_write=$'target 0 command 234\ntarget 0 sense key 0x05 asc 0x20 ascq 0x00'
-vendor_commands="$refused_write$nl--$nl$refused_write$nl--$nl$refused_write$nl"
+vendor_commands="$refused_write$nl--$nl$refused_write$nl"
+
+# What a fresh simulated drive received of the program (INQUIRY, and the vendor's write and
+# closing commands), one operation code a line; unset where the case does not look.
+unset received
 
 case $case_name in
 sr_declined | sg_declined | sr_declined_32_bit) status=0 out=$declined err="" ;;
@@ -34,8 +41,10 @@ sr_mismatch)
     out="Selected firmware: MATSHITADVD-RAM UJ-862  1.01${nl}Selected device:   "
     out+="MATSHITADVD-RAM UJ-85J  1.00${nl}Selected device does not match firmware$nl"
     err="" ;;
-sr_update_refused | sg_update_refused | sr_update_not_root)
-    status=1 out=$running err="sp_write returned -2$nl" ;;
+sr_update_refused | sg_update_refused) status=1 out=$running err="sp_write returned -2$nl" ;;
+sr_update_not_root) status=1 out=$drive err=$not_started ;;
+tcmu_not_root)  # the kernel would refuse the closing command: nothing is sent
+    status=1 out=$drive err=$not_started received=$'12\n' ;;
 sr_no_access)
     status=1 out=$image
     err="// sptxOpen.CreateFile: x5 (5) Access is denied.$cr${nl}Could not open device$nl" ;;
@@ -80,5 +89,13 @@ if ! head -n 1 "$dir/stderr" | grep -Eq "$banner"; then
 fi
 if ! cmp -s <(tail -n +2 "$dir/stderr") <(printf '%s' "$err"); then
     echo "FAIL: standard error was: $(tail -n +2 "$dir/stderr" | cat -A)"; problems=1
+fi
+# The kernel's own commands when an sr node is opened and closed (TEST UNIT READY, GET EVENT
+# STATUS NOTIFICATION, PREVENT ALLOW MEDIUM REMOVAL) are not the program's.
+if [ -n "${received+set}" ]; then
+    got=$(grep -xE '12|EA|F5' "$dir/drive_received" 2> /dev/null)
+    if [ "$got$nl" != "$received" ]; then
+        echo "FAIL: the drive received: $(echo $got)"; problems=1
+    fi
 fi
 exit $problems

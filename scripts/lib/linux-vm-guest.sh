@@ -97,3 +97,14 @@ simulated_drive() {
         sleep 0.1
     done
 }
+
+# received_during TARGET RUN CASE ARGUMENTS...: runs CASE with RUN (run, run_as_nobody);
+# what simulated drive TARGET received meanwhile, apart from the kernel's scan of it before,
+# goes to $results/CASE/drive_received.
+received_during() {
+    local log=$results/commands-$1 name=$3 before
+    shift
+    before=$(cat "$log" 2> /dev/null | wc -l)
+    "$@"
+    tail -n +$((before + 1)) "$log" > "$results/$name/drive_received"
+}
