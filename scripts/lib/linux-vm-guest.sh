@@ -1,7 +1,8 @@
 # The guest's side of the virtual machines booted with scripts/lib/linux-vm.sh, which puts it
-# in their initramfs as /lib/linux-vm-guest.sh: helpers for an /init run by busybox sh. Each
-# case's results go to $results/<case>/: /results, which the host gets back, unless the
-# caller names another place first.
+# in their initramfs as /lib/linux-vm-guest.sh: helpers for an /init run by busybox sh, and
+# for the cases that run in the host's files under Wine (scripts/linux-vm-wine). Each case's
+# results go to $results/<case>/: /results, which the host gets back, unless the caller
+# names another place first.
 results=${results:-/results}
 
 # vm_start: the system's file systems, the drives' modules, and drives A and B found:
@@ -98,9 +99,9 @@ simulated_drive() {
     done
 }
 
-# received_during TARGET RUN CASE ARGUMENTS...: runs CASE with RUN (run, run_as_nobody);
-# what simulated drive TARGET received meanwhile, apart from the kernel's scan of it before,
-# goes to $results/CASE/drive_received.
+# received_during TARGET RUN CASE ARGUMENTS...: runs CASE with RUN (run, run_as_nobody,
+# wine_run); what simulated drive TARGET received meanwhile, apart from the kernel's scan of
+# it before, goes to $results/CASE/drive_received.
 received_during() {
     local log=$results/commands-$1 name=$3 before
     shift

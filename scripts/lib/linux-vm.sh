@@ -1,18 +1,20 @@
 # What the scripts that boot Debian's kernel under qemu-system-x86_64 share (sourced from the
-# checkout's top, by scripts/linux-vm): the kernel, unpacked once for all of them; the
-# initramfs's common part (busybox, the modules, kelvo, tcmu_drive, the sample images and the
-# guest's helpers, scripts/lib/linux-vm-guest.sh); and one boot with QEMU's two MATSHITA
-# drives, whose results come back on a raw disk. Needs qemu-system-x86,
+# checkout's top, by scripts/linux-vm and scripts/linux-vm-wine): the kernel, unpacked once
+# for all of them; the initramfs's common part (busybox, the modules, kelvo, tcmu_drive, the
+# sample images and the guest's helpers, scripts/lib/linux-vm-guest.sh); and one boot with
+# QEMU's two MATSHITA drives, whose results come back on a raw disk. Needs qemu-system-x86,
 # busybox-static, cpio and Debian's package lists.
 
 vm_shared=$PWD/build/linux-vm
 
 # The modules behind the drives and the results disk, in the order they load; those of the
-# SCSI target in user space and its local port.
+# SCSI target in user space and its local port; those that mount the host's files over
+# virtio-9p.
 vm_modules=(scsi_common scsi_mod cdrom sr_mod sg virtio_ring virtio virtio_pci_modern_dev
             virtio_pci_legacy_dev virtio_pci virtio_scsi virtio_blk)
 vm_target_modules=(configfs crct10dif_common crct10dif_generic crc-t10dif target_core_mod uio
                    target_core_user tcm_loop)
+vm_host_files_modules=(netfs fscache 9pnet 9pnet_virtio 9p)
 
 # vm_kernel: sets vm_kernel_dir to the kernel that Debian's linux-image-amd64 currently
 # stands for, with every module above, downloaded and unpacked once per version. Boots that
@@ -29,7 +31,7 @@ vm_kernel() {
     mkdir -p "$vm_shared"
     exec 8> "$vm_shared/kernel.lock"
     flock 8
-    for module in "${vm_modules[@]}" "${vm_target_modules[@]}"; do
+    for module in "${vm_modules[@]}" "${vm_target_modules[@]}" "${vm_host_files_modules[@]}"; do
         [ -f "$vm_kernel_dir/modules/$module.ko" ] || complete=no
     done
     if [ ! -f "$vm_kernel_dir/vmlinuz" ] || [ $complete = no ]; then
@@ -42,10 +44,12 @@ vm_kernel() {
         dpkg-deb --fsys-tarfile "$unpack"/linux-image-*.deb |
             tar -x -C "$unpack" --wildcards "./boot/vmlinuz-$version" \
                 $(printf "./lib/modules/$version/kernel/*/%s.ko " \
-                         "${vm_modules[@]}" "${vm_target_modules[@]}")
+                         "${vm_modules[@]}" "${vm_target_modules[@]}" \
+                         "${vm_host_files_modules[@]}")
         mkdir -p "$unpack/kernel/modules"
         mv "$unpack/boot/vmlinuz-$version" "$unpack/kernel/vmlinuz"
-        for module in "${vm_modules[@]}" "${vm_target_modules[@]}"; do
+        for module in "${vm_modules[@]}" "${vm_target_modules[@]}" \
+                      "${vm_host_files_modules[@]}"; do
             find "$unpack/lib/modules" -name "$module.ko" -exec mv {} "$unpack/kernel/modules/" \;
         done
         rm -rf "$vm_kernel_dir"
@@ -68,6 +72,7 @@ vm_initramfs() {
     cp "$vm_kernel_dir"/modules/*.ko "$root/modules/"
     printf '%s\n' "${vm_modules[@]}" > "$root/modules/order"
     printf '%s\n' "${vm_target_modules[@]}" > "$root/modules/target-order"
+    printf '%s\n' "${vm_host_files_modules[@]}" > "$root/modules/host-files-order"
     cp scripts/lib/linux-vm-guest.sh "$root/lib/"
     "$linux_build/make_image" "$root/work/match.bin" 100000 'MATSHITADVD-RAM UJ-85J  1.01' \
         > /dev/null
@@ -92,7 +97,8 @@ vm_boot() {
     truncate -s 4M "$work/results.img"
     printf '%s\n' scsi_req_parsed scsi_req_parse_bad scsi_req_build_sense > "$work/trace-events"
     started=$(date +%s.%N)
-    timeout 300 qemu-system-x86_64 -machine accel=tcg -m 512 -smp 1 -nographic \
+    # -cpu qemu64: with -cpu max, QEMU 7.2 oopses the guest on the first i386 Wine process.
+    timeout 300 qemu-system-x86_64 -machine accel=tcg -cpu qemu64 -m 512 -smp 1 -nographic \
         -no-reboot -nic none \
         -kernel "$vm_kernel_dir/vmlinuz" -initrd "$work/initrd.gz" \
         -append "console=ttyS0 quiet panic=-1" \
