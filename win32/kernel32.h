@@ -156,6 +156,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initi
                     LPCSTR name);
 BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+void Sleep(DWORD milliseconds);
 
 }  // extern "C"
 

@@ -109,6 +109,8 @@ DWORD answerAspiInquiry(uint8_t* block) {
 
 DWORD answerAspiCommand(uint8_t* block) {
     FakeAspi& aspi = state().aspi;
+    // A sender reuses a block only once it gave up on the request it held.
+    aspi.pending = nullptr;
     aspi.commands.emplace_back(block, block + aspiBlock::HEADER_SIZE);
     FakeAspiAnswer answer = {FAKE_COMPLETES_AT_ONCE, aspiBlock::SS_COMP,
                              {aspiBlock::SS_COMP, 0, 0, 0, {}, 0}};
@@ -320,5 +322,7 @@ DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
     handle->signalled = false;
     return WAIT_OBJECT_0;
 }
+
+void Sleep(DWORD milliseconds) { state().pauses.push_back(milliseconds); }
 
 }  // extern "C"

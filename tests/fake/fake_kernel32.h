@@ -113,6 +113,9 @@ struct FakeKernel32 {
     std::vector<DWORD> waitMilliseconds;
     int openEvents;
 
+    // Sleep: nothing waits; each pause asked for is kept.
+    std::vector<DWORD> pauses;
+
     // The ASPI library, a working one with one host adapter after a reset
     FakeAspi aspi;
 };
