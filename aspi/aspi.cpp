@@ -432,8 +432,11 @@ int aspiSayForMilliSeconds(Aspi* aspi, int32_t milliseconds) {
 
     const DWORD returned = aspiSendASPI32Command(srb);
     traceDifferingStatus(aspi, returned, currentStatus(aspi));
+    // A block left pending with anything but SS_PENDING returned was not taken (a library may
+    // refuse every request so): nothing will ever signal its event.
     int result = 0;
-    if (currentStatus(aspi) == SS_PENDING) result = waitForCompletion(aspi, event, milliseconds);
+    if (currentStatus(aspi) == SS_PENDING)
+        result = returned == SS_PENDING ? waitForCompletion(aspi, event, milliseconds) : -1;
     closeCompletionEvent(aspi, event);
     return result;
 }

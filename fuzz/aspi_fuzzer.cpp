@@ -91,7 +91,9 @@ void judge(const FakeAspiAnswer& answer, FakeWait wait, bool residualCount,
     const uint8_t status = answer.outcome.status;
     const bool pendingOnReturn =
         answer.completion != FAKE_COMPLETES_AT_ONCE || status == aspiBlock::SS_PENDING;
-    const bool waited = !pendingOnReturn || (wait == FAKE_WAIT_FOR_SIGNAL &&
+    // A block left pending with anything else returned was not taken: nothing waits for it.
+    const bool waited = !pendingOnReturn || (answer.returned == aspiBlock::SS_PENDING &&
+                                             wait == FAKE_WAIT_FOR_SIGNAL &&
                                              answer.completion != FAKE_NEVER_COMPLETES);
     const int32_t residue = residualCount ? int32_t(answer.outcome.bufLen) : 0;
     command->usable = waited && status == aspiBlock::SS_COMP && residue >= 0 &&

@@ -19,6 +19,7 @@
 namespace {
 
 const char* const FIRMWARE = "MATSHITADVD-RAM UJ-85J  1.00";
+const char* const OTHER_REVISION = "MATSHITADVD-RAM UJ-85J  0.99";
 const uint32_t HEADER_SIZE = 48;
 const uint32_t NAME_LENGTH = 28;
 const uint32_t CHUNK_PAYLOAD = 0x8000;
@@ -222,6 +223,7 @@ void checkTraceLine(const std::string& line) {
         {"// aspiSayForMilliSeconds.CloseHandle = ", std::regex(value)},
         {"// aspiExamine.SRB_Status = ", std::regex(value)},
         {"sp_write returned ", std::regex("-?[0-9]+")},
+        {"closing command returned ", std::regex("-[0-9]+")},
         {"Selected drive ", std::regex(".* does not appear to be a matshita device")},
     };
     for (const TraceForm& form : forms) {
@@ -277,6 +279,57 @@ void expectRun(const KelvoRun& run, int status, const std::string& output, size_
                         output);
 }
 
+// The errors end with `end` exactly, and every line before it is one of the system's forms.
+void expectErrorsEnd(const KelvoRun& run, const std::string& end, const char* why) {
+    const std::string& errors = run.errors;
+    if (errors.size() < end.size() ||
+        errors.compare(errors.size() - end.size(), end.size(), end) != 0)
+        broken(why, describe(run) + "\n--- expected errors to end with:\n" + end);
+    for (const std::string& line : linesOf(errors.substr(0, errors.size() - end.size())))
+        checkTraceLine(line);
+}
+
+bool isMatshita(const std::string& drive) {
+    static const char vendor[] = "matshita";
+    if (drive.size() < 8) return false;
+    for (size_t i = 0; i < 8; ++i)
+        if (tolower(static_cast<unsigned char>(drive[i])) != vendor[i]) return false;
+    return true;
+}
+
+std::string notMatshita(const std::string& device) {
+    return "Selected drive " + device + " does not appear to be a matshita device\n";
+}
+
+// After a closing command that failed, the drive is asked who it is, up to ten times while it
+// does not answer; "Finished" only when its first answer names the image's firmware whole.
+void expectClosingVerdict(const std::vector<SentCommand>& sent, size_t closing,
+                          const std::string& firmware, std::string output, const KelvoRun& run) {
+    const size_t most = 10;
+    size_t question = closing + 1;
+    for (; question < sent.size(); ++question) {
+        expectCommand(sent[question], INQUIRY_CDB, INQUIRY_LENGTH, true, "INQUIRY after closing");
+        if (sent[question].usable || question - closing == most) break;
+    }
+    if (question >= sent.size()) broken("a failed closing command is checked with the drive",
+                                        describe(run));
+    const bool answered = sent[question].usable;
+    const std::string now = answered ? identificationFrom(sent[question]) : "";
+    if (answered && now == firmware) {
+        expectRun(run, 0, output + "Finished\n", question + 1, sent.size(),
+                  "\"Finished\" after a failed closing command: the drive names the image");
+        return expectErrorsEnd(run, "", "only traces before \"Finished\"");
+    }
+    expectRun(run, 1, output, question + 1, sent.size(),
+              "no \"Finished\" for a drive that does not name the image after its closing");
+    const std::string verdict =
+        (answered ? "the drive now reports " + now + ", not the image's " + firmware + "\n"
+                  : "the drive does not answer\n") +
+        "the update may not have taken: power-cycle the drive and check its firmware before "
+        "using it\n";
+    expectErrorsEnd(run, verdict, "a drive that did not take the image is reported");
+}
+
 const std::string& lastLine(const std::vector<std::string>& lines, const KelvoRun& run) {
     if (lines.empty()) broken("a failure is reported", describe(run));
     return lines.back();
@@ -308,7 +361,9 @@ UpdatePlan planUpdate(FuzzedDataProvider& in) {
 }
 
 SimDrive plannedDrive(FuzzedDataProvider& in) {
-    SimDrive drive = newSimDrive(FIRMWARE);
+    // The image's drive at its own firmware or another one: after a failed closing command,
+    // only the image's whole name may count as the update taken.
+    SimDrive drive = newSimDrive(in.ConsumeBool() ? FIRMWARE : OTHER_REVISION);
     if (in.ConsumeBool()) {
         const std::string name = in.ConsumeBytesAsString(NAME_LENGTH);
         memset(drive.identification, 0, sizeof drive.identification);
@@ -333,28 +388,32 @@ KelvoRun runUpdate(const std::string& device, const UpdatePlan& plan) {
 void checkUpdate(const std::string& device, const UpdatePlan& plan,
                  const std::vector<SentCommand>& sent, const KelvoRun& run) {
     const std::vector<std::string> lines = linesOf(run.errors);
-    for (const std::string& line : lines) checkTraceLine(line);
 
     const std::string firmware = cutAtZero(plan.image.data(), NAME_LENGTH);
     std::string output = "Selected firmware: " + firmware + "\n";
     if (!sent.empty()) expectCommand(sent[0], INQUIRY_CDB, INQUIRY_LENGTH, true, "INQUIRY");
     if (sent.empty() || !sent[0].usable) {
         expectRun(run, 1, output, sent.empty() ? 0 : 1, sent.size(), "a failed INQUIRY ends the run");
-        if (lastLine(lines, run) != "Selected drive " + device +
-                                        " does not appear to be a matshita device")
-            broken("a failed INQUIRY is reported", describe(run));
-        return;
+        return expectErrorsEnd(run, notMatshita(device), "a failed INQUIRY is reported");
     }
     const std::string identification = identificationFrom(sent[0]);
     output += "Selected device:   " + identification + "\n";
+    if (!isMatshita(identification) && !plan.force) {
+        expectRun(run, 1, output, 1, sent.size(), "another vendor's drive ends the run");
+        return expectErrorsEnd(run, notMatshita(device), "another vendor's drive is reported");
+    }
     if (!namesMatch(firmware, identification)) {
         output += "Selected device does not match firmware\n";
-        if (!plan.force) return expectRun(run, 1, output, 1, sent.size(), "a mismatch ends the run");
+        if (!plan.force) {
+            expectRun(run, 1, output, 1, sent.size(), "a mismatch ends the run");
+            return expectErrorsEnd(run, "", "a mismatch prints no error");
+        }
     }
     output += "Continue? ";
     if (!plan.confirms) {
         output += "Not confirmed, exiting\n";
-        return expectRun(run, 0, output, 1, sent.size(), "an update not confirmed sends nothing");
+        expectRun(run, 0, output, 1, sent.size(), "an update not confirmed sends nothing");
+        return expectErrorsEnd(run, "", "an update not confirmed prints no error");
     }
     output += "Firmware update running, do not interrupt ...";
 
@@ -367,6 +426,7 @@ void checkUpdate(const std::string& device, const UpdatePlan& plan,
         if (chunk.accepted) continue;
         expectRun(run, 1, output, 2 + index, sent.size(),
                   "after the first failed chunk nothing more goes to the drive, exit status 1");
+        expectErrorsEnd(run, "", "only traces and the failed chunk's result");
         const std::string& line = lastLine(lines, run);
         const std::string expected =
             chunk.usable ? "sp_write returned " + std::to_string(chunk.dataLength - chunk.reportedLength)
@@ -377,8 +437,12 @@ void checkUpdate(const std::string& device, const UpdatePlan& plan,
             broken("the failed chunk's result is reported", describe(run));
         return;
     }
-    output += "Finished\n";
-    expectRun(run, 0, output, chunks + 2, sent.size(),
-              "\"Finished\" exactly when every chunk was accepted with result 0");
-    expectCommand(sent.back(), CLOSING_CDB, CLOSING_LENGTH, true, "closing command");
+    const size_t closing = chunks + 1;
+    if (sent.size() <= closing) broken("every chunk accepted: the closing command goes out",
+                                       describe(run));
+    expectCommand(sent[closing], CLOSING_CDB, CLOSING_LENGTH, true, "closing command");
+    if (!sent[closing].usable) return expectClosingVerdict(sent, closing, firmware, output, run);
+    expectRun(run, 0, output + "Finished\n", closing + 1, sent.size(),
+              "\"Finished\" when every chunk was accepted and the closing command completed");
+    expectErrorsEnd(run, "", "only traces before \"Finished\"");
 }

@@ -24,8 +24,8 @@ struct UpdatePlan {
 // four, -f and the answer at the prompt.
 UpdatePlan planUpdate(FuzzedDataProvider& in);
 
-// The drive that the plan's image is made for, answering INQUIRY with a length from the
-// fuzzer and now and then with a name of the fuzzer's.
+// The drive that the plan's image is made for, at the image's firmware or another revision,
+// answering INQUIRY with a length from the fuzzer and now and then with a name of the fuzzer's.
 SimDrive plannedDrive(FuzzedDataProvider& in);
 
 // One command as the drive received it and what the backend made of the answer, as its

@@ -19,6 +19,8 @@ std::vector<uint8_t> illegalRequest(uint8_t asc) {
     return sense;
 }
 
+const uint8_t CLOSING = 0xF5;
+
 const uint8_t INVALID_OPERATION_CODE = 0x20;
 const uint8_t INVALID_FIELD_IN_CDB = 0x24;
 const uint8_t PARAMETER_LIST_LENGTH_ERROR = 0x1A;
@@ -90,7 +92,7 @@ SimAnswer answer(SimDrive* drive, const uint8_t* cdb, int32_t cdbLength, uint8_t
     switch (cdb[0]) {
     case 0x12: return inquiry(*drive, cdb, data, dataLength);
     case 0xEA: return writeChunk(drive, cdb, data, dataLength, direction);
-    case 0xF5: return activate(drive);
+    case CLOSING: return activate(drive);
     default: return checkCondition(illegalRequest(INVALID_OPERATION_CODE));
     }
 }
@@ -111,10 +113,19 @@ SimAnswer simDriveExecute(SimDrive* drive, const uint8_t* cdb, int32_t cdbLength
     drive->commands.push_back({std::vector<uint8_t>(cdb, cdb + std::max(cdbLength, 0)),
                                dataLength, direction});
     const int32_t number = int32_t(drive->commands.size());
-    if (number == drive->hangOn) return {SIM_STATUS_GOOD, 0, {}, false};
+    const SimAnswer lost = {SIM_STATUS_GOOD, 0, {}, false};
+    if (drive->silentLeft > 0) {
+        drive->silentLeft -= 1;
+        return lost;
+    }
+    if (number == drive->hangOn) return lost;
     if (number == drive->checkConditionOn) return checkCondition(drive->faultSense);
     SimAnswer result = answer(drive, cdb, cdbLength, data, dataLength, direction);
     if (number == drive->residueOn) result.transferred = std::max(0, dataLength - drive->residue);
+    if (cdbLength > 0 && cdb[0] == CLOSING && drive->restartsOnClosing) {
+        drive->silentLeft = drive->silentAfterRestart;
+        return lost;
+    }
     return result;
 }
 

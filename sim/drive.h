@@ -35,6 +35,11 @@ struct SimDrive {
     int32_t residueOn;
     int32_t residue;                  // bytes not moved by that command
     int32_t hangOn;                   // that command never completes
+    // The closing command activates the image and restarts the drive: its answer is lost,
+    // and so are the answers to the next `silentAfterRestart` commands.
+    bool restartsOnClosing;
+    int32_t silentAfterRestart;
+    int32_t silentLeft;               // commands still to go unanswered
 };
 
 struct SimAnswer {

@@ -27,6 +27,8 @@
 //   residue_on = N              `residue` bytes not moved,
 //   residue = B
 //   hang_on = N                 a command that never completes
+//   refuse = 1                every SC_EXEC_SCSI_CMD refused with E0h, its block untouched,
+//                             as a library that is only a stub does
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +70,7 @@ struct Config {
     uint32_t maxTransfer = 0x10000;
     bool completesLater = false;
     int delayMilliseconds = 5;
+    bool refusesCommands = false;
     SimDrive faults = {};  // only the fault fields count
 };
 
@@ -120,6 +123,7 @@ void setting(Config* config, const std::string& key, const std::string& value) {
     else if (key == "residue_on") faults.residueOn = number;
     else if (key == "residue") faults.residue = number;
     else if (key == "hang_on") faults.hangOn = number;
+    else if (key == "refuse") config->refusesCommands = number != 0;
     else fprintf(stderr, "WNASPI32.DLL (simulated): unknown setting \"%s\"\n", key.c_str());
 }
 
@@ -270,6 +274,7 @@ DWORD inquire(Library* lib, uint8_t* block) {
 
 DWORD command(Library* lib, uint8_t* block) {
     logCommand(*lib, block);
+    if (lib->config.refusesCommands) return SS_INVALID_SRB;
     block[STATUS] = SS_PENDING;
     if (lib->config.completesLater && startLibraryThread(completeLater, block))
         return SS_PENDING;

@@ -199,6 +199,20 @@ for residual in 0 1; do
     finish
 done
 
+# The closing command refused: the drive, asked again, still has its old firmware, and
+# nothing claims that the update finished.
+new_drive "check_condition_on = 4" "sense = $sense14"
+run y 0.1.0 image-32769.bin
+errors="closing command returned -258${nl}the drive now reports $old, not the image's $new$nl"
+errors+="the update may not have taken: power-cycle the drive and check its firmware before "
+errors+="using it$nl"
+check "closing command refused" 1 "$new_for_old$running" "$errors"
+check_payload "closing command refused" image-32769.bin
+check_drive "closing command refused" "$old"
+[ "$(awk '{ print $7 }' log | tr '\n' ' ')" = "12 EA EA F5 12 " ] ||
+    fail "closing command refused" "the drive received $(awk '{ print $7 }' log | tr '\n' ' ')"
+finish
+
 new_drive "residual = 1" "residue_on = 2" "residue = 16"
 run y 0.1.0 image-32769.bin
 check "chunk with a residue" 1 "$new_for_old$running" "sp_write returned 16$nl"
@@ -224,6 +238,39 @@ errors="// aspiExamine.SRB_Status = x81 (129)$nl"
 errors+="// aspiSay: x 0 81:00:00 29 E (aspi status BufLen SenseLen)$nl"
 errors+="Selected drive 1.1.0 does not appear to be a matshita device$nl"
 check "no such host adapter" 1 "Selected firmware: $new$nl" "$errors"
+finish
+
+# The vendor's commands go to the vendor's drives alone, whatever the image says, unless the
+# user forces the update.
+plextor='PLEXTOR DVDR   PX-716A  1.11'
+"${runner[@]}" "$make_image" plextor.bin 1000 "$plextor"
+for force in "" -f; do
+    title="another vendor's drive${force:+, forced}"
+    new_drive
+    printf '%s' "$plextor" > drive
+    run y 0.1.0 plextor.bin $force
+    out="Selected firmware: $plextor${nl}Selected device:   $plextor$nl"
+    if [ -z "$force" ]; then
+        check "$title" 1 "$out" "Selected drive 0.1.0 does not appear to be a matshita device$nl"
+        check_payload "$title" plextor.bin 0
+    else
+        check "$title" 0 "$out$updated" ""
+        check_payload "$title" plextor.bin
+    fi
+    finish
+done
+
+# A library that refuses every request, as a stub does, leaves nothing to wait for: the
+# INQUIRY fails at once instead of after its 300-second time-out.
+new_drive "refuse = 1"
+started=$SECONDS
+run y 0.1.0 image-32768.bin
+errors="// aspiSayForMilliSeconds.SendASPI32Command = xE0 (224) != x0 (0)$nl"
+errors+="// aspiSay: x FFFFFFFF 00:00:00 29 E (aspi status BufLen SenseLen)$nl"
+errors+="Selected drive 0.1.0 does not appear to be a matshita device$nl"
+check "a library that refuses every request" 1 "Selected firmware: $new$nl" "$errors"
+[ $((SECONDS - started)) -lt 60 ] ||
+    fail "a library that refuses every request" "took $((SECONDS - started)) s"
 finish
 
 # Without the library, an ASPI address says once that the library could not be loaded, and

@@ -18,6 +18,7 @@ const int32_t INQUIRY_LENGTH = 41;
 
 const uint8_t SS_COMP = aspiBlock::SS_COMP;
 const uint8_t SS_ERR = aspiBlock::SS_ERR;
+const uint8_t SS_INVALID_SRB = aspiBlock::SS_INVALID_SRB;
 const uint8_t SEL_TO = aspiBlock::HASTAT_SEL_TO;
 const uint8_t DO_DU = aspiBlock::HASTAT_DO_DU;
 const uint8_t CHECK_CONDITION = 2;
@@ -401,9 +402,17 @@ TEST_F(AspiBackend, CompletionIsAwaitedOnlyWhileTheCommandIsPending) {
         {"at once, other status returned", FAKE_COMPLETES_AT_ONCE, SS_ERR, FAKE_WAIT_FOR_SIGNAL,
          0, 0, "// aspiSayForMilliSeconds.SendASPI32Command = x4 (4) != x1 (1)\n"},
         {"later", FAKE_COMPLETES_WHILE_WAITED, 0, FAKE_WAIT_FOR_SIGNAL, 0, 1, ""},
-        {"later, status returned", FAKE_COMPLETES_WHILE_WAITED, SS_COMP, FAKE_WAIT_FOR_SIGNAL, 0,
-         1, "// aspiSayForMilliSeconds.SendASPI32Command = x1 (1) != x0 (0)\n"},
         {"never", FAKE_NEVER_COMPLETES, 0, FAKE_WAIT_FOR_SIGNAL, -1, 1, expired},
+        // A block still pending that the library answers with anything but SS_PENDING was
+        // not taken: nothing would ever signal its event.
+        {"refused, as Wine's library refuses every request", FAKE_NEVER_COMPLETES,
+         SS_INVALID_SRB, FAKE_WAIT_FOR_SIGNAL, -1, 0,
+         "// aspiSayForMilliSeconds.SendASPI32Command = xE0 (224) != x0 (0)\n" +
+             aspiSayLine("FFFFFFFF 00:00:00 29 E")},
+        {"pending, completion returned", FAKE_COMPLETES_WHILE_WAITED, SS_COMP,
+         FAKE_WAIT_FOR_SIGNAL, -1, 0,
+         "// aspiSayForMilliSeconds.SendASPI32Command = x1 (1) != x0 (0)\n" +
+             aspiSayLine("FFFFFFFF 00:00:00 29 E")},
         {"wait expires", FAKE_COMPLETES_WHILE_WAITED, 0, FAKE_WAIT_EXPIRES, -1, 1, expired},
         {"wait fails", FAKE_COMPLETES_WHILE_WAITED, 0, FAKE_WAIT_FAILS, -1, 1, failed},
         {"at once, wait would fail", FAKE_COMPLETES_AT_ONCE, SS_COMP, FAKE_WAIT_FAILS, 0, 0, ""},

@@ -82,6 +82,21 @@ TEST(Confirmation, OnlyYOrYesInAnyCaseConfirms) {
     }
 }
 
+TEST(DriveVendor, OnlyMatshitaInAnyCase) {
+    struct Case {
+        const char* drive;
+        bool matshita;
+    } cases[] = {
+        {"MATSHITADVD-RAM UJ-85J  1.00", true},
+        {"matshita", true},
+        {"MATSHITB", false},  // the vendor's last character is compared too
+        {"MATSHIT", false},
+        {"PLEXTOR DVDR   PX-716A  1.11", false},
+        {"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(deviceIsMatshita(c.drive), c.matshita) << c.drive;
+}
+
 TEST(DriveMatch, VendorAndProductCompareIgnoringCase) {
     struct Case {
         const char* firmware;
@@ -94,6 +109,8 @@ TEST(DriveMatch, VendorAndProductCompareIgnoringCase) {
         {"MATSHITADVD-RAM UJ-85J  1.00", "MATSHITADVD-RAM UJ-85J  ", true},
         {"MATSHITADVD-RAM UJ-85J  1.00", "MATSHITADVD-RAM UJ-85J", false},
         {"MATSHITADVD-RAM UJ-85J  1.00", "MATSHITADVD-RAM UJ-85K  1.00", false},
+        // The product's last character is the last one compared.
+        {"MATSHITADVD-RAM UJ-85JSA1.00", "MATSHITADVD-RAM UJ-85JSB1.00", false},
         {"MATSHITADVD-RAM UJ-85J  1.00", "MATSHITABD-MLT UJ-260   1.00", false},
         {"MATSHITA", "MATSHITA", true},
         {"MATSHITA", "MATSHITADVD", false},

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -139,6 +141,12 @@ TEST(WholeFile, ReplacesTheFileWithTheBytesOwnerReadWrite) {
 TEST(WholeFile, SaysWhatFailed) {
     TemporaryFolder folder;
     const std::string inMissingFolder = folder.path + "/missing/extracted.dat";
+    // A node of the test's own that is no regular file; held open for reading, so that it
+    // opens for writing at once.
+    const std::string fifo = folder.path + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), S_IRUSR | S_IWUSR), 0);
+    const int reader = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(reader, 0);
     struct Case {
         std::string path;
         int32_t count;
@@ -146,7 +154,7 @@ TEST(WholeFile, SaysWhatFailed) {
     } cases[] = {
         {folder.path, 4, "ERROR: failed to open " + folder.path + " for write\n"},
         {inMissingFolder, 4, "ERROR: failed to open " + inMissingFolder + " for write\n"},
-        {"/dev/full", 4, "ERROR: failed to write /dev/full\n"},
+        {fifo, -1, "ERROR: failed to write " + fifo + "\n"},
         {folder.path + "/negative", -1, "ERROR: failed to write " + folder.path + "/negative\n"},
     };
     const uint8_t data[4] = {1, 2, 3, 4};
@@ -155,8 +163,10 @@ TEST(WholeFile, SaysWhatFailed) {
         EXPECT_EQ(writeWholeFile(c.path.c_str(), data, c.count, errors.stream()), -1) << c.path;
         EXPECT_EQ(errors.text(), c.message);
     }
+    close(reader);
     struct stat status {};
-    EXPECT_EQ(stat("/dev/full", &status), 0) << "a device written to is no copy to remove";
+    EXPECT_EQ(lstat(fifo.c_str(), &status), 0) << "a node that is no regular file is no copy";
+    EXPECT_NE(stat((folder.path + "/negative").c_str(), &status), 0) << "a cut copy stays";
 }
 
 // The file size limit cuts the write short, as a full disk does: the 2 bytes that made it

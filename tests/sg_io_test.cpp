@@ -224,23 +224,29 @@ TEST_F(SgIoTest, KernelAnswersBecomeSayResultsAndTraces) {
 }
 
 // A transfer the kernel cannot carry, or a node that takes no SG_IO, never reaches the
-// kernel's SG_IO: an update is refused at its first chunk with nothing sent.
-TEST_F(SgIoTest, RefusedBeforeTheKernelSeesTheCommand) {
+// kernel's SG_IO: an update is refused at its first chunk with nothing sent. A transfer of
+// exactly the kernel's limit goes.
+TEST_F(SgIoTest, KernelsLimitIsJudgedBeforeTheKernelSeesTheCommand) {
+    const std::string tooLarge =
+        "// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.\r\n"
+        "// sptxSay x 0 0 8030 E (ioctl status length senseLength)\n";
     struct Case {
         const char* title;
         int reservedSizeError;
         int reservedSize;
-        int64_t queueLimit;
+        int64_t queueLimit;  // -1: unreadable, the reserved size is the limit
         int32_t dataLength;
+        int32_t result;
         std::string trace;
     } cases[] = {
-        {"a chunk beyond the queue's limit", 0, 32768, 16384, CHUNK_LENGTH,
-         "// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.\r\n"
-         "// sptxSay x 0 0 8030 E (ioctl status length senseLength)\n"},
+        {"a chunk of exactly the queue's limit", 0, 16384, CHUNK_LENGTH, CHUNK_LENGTH, 0, ""},
+        {"a chunk one byte beyond the queue's limit", 0, 32768, CHUNK_LENGTH - 1, CHUNK_LENGTH,
+         SAY_REFUSED, tooLarge},
+        {"a chunk of exactly the reserved size, the queue unreadable", 0, CHUNK_LENGTH, -1,
+         CHUNK_LENGTH, 0, ""},
         {"a chunk beyond the reserved size, the queue unreadable", 0, 32768, -1, CHUNK_LENGTH,
-         "// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.\r\n"
-         "// sptxSay x 0 0 8030 E (ioctl status length senseLength)\n"},
-        {"a node that takes no SG_IO", ENOTTY, 0, -1, INQUIRY_LENGTH,
+         SAY_REFUSED, tooLarge},
+        {"a node that takes no SG_IO", ENOTTY, 0, -1, INQUIRY_LENGTH, SAY_REFUSED,
          "// sptxSay.DeviceIoControl: x1 (1) Incorrect function.\r\n"
          "// sptxSay x 0 0 29 E (ioctl status length senseLength)\n"},
     };
@@ -253,10 +259,10 @@ TEST_F(SgIoTest, RefusedBeforeTheKernelSeesTheCommand) {
         Sptx* sptx = openRecord();
         sptx->trace = caseTrace.stream();
         std::vector<uint8_t> data(CHUNK_LENGTH);
-        EXPECT_EQ(sptxSay(sptx, writeChunk, 12, data.data(), c.dataLength, DATA_OUT), SAY_REFUSED)
+        EXPECT_EQ(sptxSay(sptx, writeChunk, 12, data.data(), c.dataLength, DATA_OUT), c.result)
             << c.title;
         EXPECT_EQ(caseTrace.text(), c.trace) << c.title;
-        EXPECT_TRUE(fakeLinuxDevice().calls.empty()) << c.title;
+        EXPECT_EQ(fakeLinuxDevice().calls.size(), c.result == 0 ? 1u : 0u) << c.title;
     }
 }
 

@@ -12,6 +12,7 @@
 #include "driver.h"
 #include "fake_kernel32.h"
 #include "image.h"
+#include "platform.h"
 #include "run_kelvo.h"
 #include "scsi.h"
 #include "update.h"
@@ -25,11 +26,11 @@ const char* const DRIVE_E = "\\\\.\\e:";
 const Bytes INQUIRY = {0x12, 0, 0, 0, 0x24, 0};
 const Bytes CLOSING = {0xF5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
-// A valid image for FIRMWARE whose payload differs from chunk to chunk, and whose header
+// A valid image for `name` whose payload differs from chunk to chunk, and whose header
 // bytes that the tool does not examine are not zero either.
-Bytes firmwareImage(uint32_t payloadSize) {
+Bytes firmwareImage(uint32_t payloadSize, const char* name = FIRMWARE) {
     Bytes image(IMAGE_HEADER_SIZE + payloadSize);
-    memcpy(image.data(), FIRMWARE, IMAGE_NAME_LENGTH);
+    memcpy(image.data(), name, IMAGE_NAME_LENGTH);
     for (uint32_t at = 28; at < IMAGE_HEADER_SIZE; ++at) image[at] = uint8_t(0xA0 + at);
     for (uint32_t i = 0; i < payloadSize; ++i)
         image[IMAGE_HEADER_SIZE + i] = uint8_t((i * 13) ^ (i >> 8));
@@ -50,8 +51,8 @@ std::vector<Bytes> cdbsSent(const SimDrive& drive) {
     return cdbs;
 }
 
-std::string selected(const std::string& drive) {
-    return std::string("Selected firmware: ") + FIRMWARE + "\nSelected device:   " + drive + "\n";
+std::string selected(const std::string& drive, const std::string& firmware = FIRMWARE) {
+    return "Selected firmware: " + firmware + "\nSelected device:   " + drive + "\n";
 }
 
 const char* const UPDATE_RUNS = "Continue? Firmware update running, do not interrupt ...";
@@ -206,24 +207,54 @@ TEST_F(UpdateTest, ShortInquiryAnswerEndsTheIdentification) {
 
 // A driver may leave more in the data area than it says it moved: only what it said counts.
 TEST_F(UpdateTest, IdentificationEndsWhereTheReportedTransferEnds) {
+    const std::string notMatshita = "Selected drive e: does not appear to be a matshita device\n";
     struct Case {
         int32_t residue;  // of the 41 bytes asked for; the drive itself sends 36
         std::string identification;
+        std::string verdict;
+        std::string errors;
     } cases[] = {
-        {5, FIRMWARE},
-        {21, "MATSHITADVD-"},
-        {33, ""},
-        {41, ""},
+        {5, FIRMWARE, "Continue? Not confirmed, exiting\n", ""},
+        {21, "MATSHITADVD-", "Selected device does not match firmware\n", ""},
+        {25, "MATSHITA", "Selected device does not match firmware\n", ""},
+        {26, "MATSHIT", "", notMatshita},
+        {33, "", "", notMatshita},
+        {41, "", "", notMatshita},
     };
     for (const Case& c : cases) {
         SimDrive drive = newSimDrive(FIRMWARE);
         drive.residueOn = 1;
         drive.residue = c.residue;
         const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "n\n");
-        const std::string verdict =
-            c.residue == 5 ? "Continue? Not confirmed, exiting\n"
-                           : "Selected device does not match firmware\n";
-        EXPECT_EQ(run.output, selected(c.identification) + verdict) << c.residue;
+        EXPECT_EQ(run.output, selected(c.identification) + c.verdict) << c.residue;
+        EXPECT_EQ(run.errors, c.errors) << c.residue;
+    }
+}
+
+// The vendor's write and closing commands are sent only to the vendor's drives, whatever
+// the image's name says, unless the user forces the update.
+TEST_F(UpdateTest, DriveOfAnotherVendorIsRefusedUnlessForced) {
+    struct Case {
+        const char* name;  // the drive's and the image's
+        bool force;
+        int status;
+        std::string output;
+        std::string errors;
+    } cases[] = {
+        {"PLEXTOR DVDR   PX-716A  1.11", false, 1, "",
+         "Selected drive e: does not appear to be a matshita device\n"},
+        {"MATSHITX DVD-RAM UJ-85J 1.00", false, 1, "",
+         "Selected drive e: does not appear to be a matshita device\n"},
+        {"PLEXTOR DVDR   PX-716A  1.11", true, 0, UPDATE_RUNS + std::string("Finished\n"), ""},
+        {"Matshita DVD-RAM UJ-85J 1.00", false, 0, UPDATE_RUNS + std::string("Finished\n"), ""},
+    };
+    for (const Case& c : cases) {
+        SimDrive drive = newSimDrive(c.name);
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000, c.name), "y\n", c.force);
+        EXPECT_EQ(run.status, c.status) << c.name;
+        EXPECT_EQ(run.output, selected(c.name, c.name) + c.output) << c.name;
+        EXPECT_EQ(run.errors, c.errors) << c.name;
+        EXPECT_EQ(drive.commands.size(), c.status == 0 ? 3u : 1u) << c.name;
     }
 }
 
@@ -270,6 +301,149 @@ TEST_F(UpdateTest, FailedChunkEndsTheRunWithoutTheClosingCommand) {
         EXPECT_EQ(run.errors, c.errors) << c.what;
         EXPECT_EQ(drive.commands.back().cdb[0], 0xEA) << c.what;
         EXPECT_FALSE(drive.activated) << c.what;
+    }
+}
+
+// "Finished" only for a drive that took the image. A closing command that fails is not taken
+// for the end of the update: the drive must name the new firmware once it answers again,
+// asked with a short time-out and a pause between questions, 30 seconds in all at most.
+TEST_F(UpdateTest, FailedClosingCommandIsCheckedWithTheDrive) {
+    const char* const newer = "MATSHITADVD-RAM UJ-85J  1.01";
+    const std::string unanswered =
+        "// sptxSay.DeviceIoControl: x45D (1117) (no more specific error message available)\n";
+    const std::string closingLost =
+        unanswered + "// sptxSay x 0 0 400 E (ioctl status length senseLength)\n";
+    const std::string inquiryLost =
+        unanswered + "// sptxSay x 0 0 29 E (ioctl status length senseLength)\n";
+    const std::string notTaken =
+        "the update may not have taken: power-cycle the drive and check its firmware before "
+        "using it\n";
+    const std::string stillOld = std::string("the drive now reports ") + FIRMWARE +
+                                 ", not the image's " + newer + "\n";
+    struct Case {
+        const char* what;
+        int32_t checkConditionOn;  // commands counted from 1: INQUIRY, the chunk, the closing
+        int32_t hangOn;
+        int32_t silentAfterRestart;  // -1: no restart
+        int status;
+        std::string errors;
+        size_t questionsAfterClosing;
+    } cases[] = {
+        {"refused, the drive unchanged", 3, 0, -1, 1,
+         "closing command returned -258\n" + stillOld + notTaken, 1},
+        {"never answered, the drive unchanged", 0, 3, -1, 1,
+         closingLost + "closing command returned -1\n" + stillOld + notTaken, 1},
+        {"lost as the drive restarts, answering after three questions", 0, 0, 3, 0,
+         closingLost + inquiryLost + inquiryLost + inquiryLost, 4},
+        {"lost as the drive restarts, never answering again", 0, 0, 100, 1,
+         closingLost + inquiryLost + inquiryLost + inquiryLost + inquiryLost + inquiryLost +
+             inquiryLost + inquiryLost + inquiryLost + inquiryLost + inquiryLost +
+             "closing command returned -1\nthe drive does not answer\n" + notTaken,
+         10},
+    };
+    for (const Case& c : cases) {
+        FreshFakeKernel32 fresh;
+        SimDrive drive = newSimDrive(FIRMWARE);
+        drive.checkConditionOn = c.checkConditionOn;
+        drive.faultSense = Bytes(14, 0x70);
+        drive.hangOn = c.hangOn;
+        drive.restartsOnClosing = c.silentAfterRestart >= 0;
+        drive.silentAfterRestart = c.silentAfterRestart;
+        const Bytes image = firmwareImage(1000, newer);
+        const KelvoRun run = updateDriveE(&drive, image, "y\n");
+        EXPECT_EQ(run.status, c.status) << c.what;
+        EXPECT_EQ(run.output, selected(FIRMWARE, newer) + UPDATE_RUNS +
+                                  (c.status == 0 ? "Finished\n" : ""))
+            << c.what;
+        EXPECT_EQ(run.errors, c.errors) << c.what;
+        EXPECT_TRUE(payloadOf(image) == drive.payload) << c.what;
+
+        const std::vector<Bytes> sent = cdbsSent(drive);
+        ASSERT_EQ(sent.size(), 3 + c.questionsAfterClosing) << c.what;
+        EXPECT_EQ(sent[2], CLOSING) << c.what;
+        EXPECT_EQ(std::vector<Bytes>(sent.begin() + 3, sent.end()),
+                  std::vector<Bytes>(c.questionsAfterClosing, INQUIRY))
+            << c.what;
+        EXPECT_EQ(fresh->pauses, std::vector<DWORD>(c.questionsAfterClosing - 1, 1000)) << c.what;
+        ULONG waitSeconds = 0;
+        for (size_t i = fresh->requests.size() - c.questionsAfterClosing; i < fresh->requests.size();
+             ++i) {
+            SCSI_PASS_THROUGH record;
+            memcpy(&record, fresh->requests[i].buffer.data(), sizeof record);
+            waitSeconds += record.TimeOutValue;
+        }
+        for (DWORD pause : fresh->pauses) waitSeconds += pause / 1000;
+        EXPECT_LE(waitSeconds, 30u) << c.what;
+    }
+}
+
+// From its first chunk to its verdict the update is shielded: Ctrl+C and Ctrl+Break are
+// refused, a closing console, a logoff or a shutdown is held until the update is over, and the
+// system is kept awake; the first interrupt says so, once. Before and after, nothing changes.
+TEST_F(UpdateTest, UpdateIsShieldedFromItsFirstChunkToItsVerdict) {
+    const std::vector<std::string> raised = {"command 12", "SetConsoleCtrlHandler(add)",
+                                             "SetThreadExecutionState(80000001)", "command EA",
+                                             "Ctrl+C: 1", "Ctrl+Break: 1", "close: 1"};
+    const std::vector<std::string> lowered = {"SetConsoleCtrlHandler(remove)",
+                                              "SetThreadExecutionState(80000002)"};
+    auto then = [](std::vector<std::string> calls, const std::vector<std::string>& more) {
+        calls.insert(calls.end(), more.begin(), more.end());
+        return calls;
+    };
+    struct Case {
+        const char* what;
+        const char* answer;
+        const char* drive;
+        int32_t checkConditionOn;
+        bool executionStateCall;  // kernel32 has SetThreadExecutionState
+        int status;
+        std::string errors;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"finished", "y\n", FIRMWARE, 0, true, 0, UPDATE_SHIELD_NOTICE,
+         then(then(raised, {"command F5"}), lowered)},
+        {"a chunk refused", "y\n", FIRMWARE, 2, true, 1,
+         UPDATE_SHIELD_NOTICE + std::string("sp_write returned -258\n"), then(raised, lowered)},
+        {"finished on a Windows without SetThreadExecutionState", "y\n", FIRMWARE, 0, false, 0,
+         UPDATE_SHIELD_NOTICE,
+         {"command 12", "SetConsoleCtrlHandler(add)", "command EA", "Ctrl+C: 1",
+          "Ctrl+Break: 1", "close: 1", "command F5", "SetConsoleCtrlHandler(remove)"}},
+        {"declined", "n\n", FIRMWARE, 0, true, 0, "", {"command 12"}},
+        {"refused, another drive", "y\n", "MATSHITABD-MLT UJ-260   1.00", 0, true, 1, "",
+         {"command 12"}},
+    };
+    for (const Case& c : cases) {
+        FreshFakeKernel32 fresh;
+        if (!c.executionStateCall) fresh->kernel32.entries.erase("SetThreadExecutionState");
+        fresh->executionState = ES_CONTINUOUS | 0x2;  // a display kept on by someone before
+        // The user presses Ctrl+C and Ctrl+Break and closes the console as the first chunk
+        // goes out; the handlers answer at once here, as nothing else runs.
+        fresh->onPassThrough = [&fresh](DWORD, uint8_t* request) {
+            const uint8_t operation = request[offsetof(SCSI_PASS_THROUGH, Cdb)];
+            char command[16];
+            snprintf(command, sizeof command, "command %02X", operation);
+            fresh->sessionCalls.push_back(command);
+            if (operation != 0xEA) return;
+            const std::vector<PHANDLER_ROUTINE> handlers = fresh->consoleHandlers;
+            for (PHANDLER_ROUTINE handler : handlers) {
+                fresh->sessionCalls.push_back("Ctrl+C: " + std::to_string(handler(CTRL_C_EVENT)));
+                fresh->sessionCalls.push_back("Ctrl+Break: " +
+                                              std::to_string(handler(CTRL_BREAK_EVENT)));
+                fresh->sessionCalls.push_back("close: " + std::to_string(handler(CTRL_CLOSE_EVENT)));
+            }
+        };
+        SimDrive drive = newSimDrive(c.drive);
+        drive.checkConditionOn = c.checkConditionOn;
+        drive.faultSense = Bytes(14, 0x70);
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), c.answer);
+        EXPECT_EQ(run.status, c.status) << c.what;
+        EXPECT_EQ(run.errors, c.errors) << c.what;
+        EXPECT_EQ(fresh->sessionCalls, c.calls) << c.what;
+        EXPECT_TRUE(fresh->consoleHandlers.empty()) << c.what;
+        // The closing console was held on the event that the update's end sets.
+        const bool shielded = c.calls.size() > 1;
+        EXPECT_EQ(fresh->waitMilliseconds, std::vector<DWORD>(shielded ? 1 : 0, INFINITE))
+            << c.what;
     }
 }
 

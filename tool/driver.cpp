@@ -5,74 +5,58 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "firmware_file.h"
 #include "hex_container.h"
 #include "image.h"
+#include "platform.h"
 #include "scsi.h"
 #include "update.h"
 
 namespace {
 
-const uint32_t MINIMUM_FILE_SIZE = 288;
-const uint32_t CONTAINER_SIZE_ABOVE = 0x300000;
-const uint32_t CONTAINER_SIZE_BELOW = 0x400000;
 const int ANSWER_BUFFER_SIZE = 1024;
 
-struct LoadedFile {
-    uint8_t* bytes;
-    uint32_t size;
-};
-
-// The file's size by seeking to its end, then back to the start; -1 when it cannot be told,
-// or when not even its first byte can be read (some systems open and seek a directory).
-long fileSize(FILE* stream) {
-    if (fseek(stream, 0, SEEK_END) != 0) return -1;
-    const long size = ftell(stream);
-    if (size < 0 || fseek(stream, 0, SEEK_SET) != 0) return -1;
-    if (size > 0 && (fgetc(stream) == EOF || fseek(stream, 0, SEEK_SET) != 0)) return -1;
-    return size;
+// Reads, extracts and checks the firmware file, saying what is wrong. A container's image is
+// also saved for the user; a failed save costs only the copy: the update goes on with the
+// image in memory.
+bool loadImage(const char* path, FirmwareFile* image) {
+    if (!firmwareFileRead(path, image, stderr)) return false;
+    if (firmwareFileTakeOutImage(image))
+        writeWholeFile("extracted.dat", image->bytes, int32_t(image->size), stderr);
+    return firmwareFileIsValid(*image, path, stderr);
 }
 
-// Reads the whole firmware file into one heap block, or says why not and returns false.
-bool loadFirmwareFile(const char* path, LoadedFile* file) {
-    FILE* stream = fopen(path, "rb");
-    const long size = stream != nullptr ? fileSize(stream) : -1;
-    const char* problem = nullptr;
-    if (size < 0) {
-        problem = "open for read error\n";
-    } else if (static_cast<uint32_t>(size) < MINIMUM_FILE_SIZE) {
-        problem = "flash data appears to be too short\n";
-    } else if ((file->bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(size)))) ==
-               nullptr) {
-        problem = "error allocating memory for flash data\n";
-    } else if (fread(file->bytes, 1, static_cast<size_t>(size), stream) !=
-               static_cast<size_t>(size)) {
-        // Part of the buffer would be undefined: refuse rather than judge what is in memory.
-        problem = "open for read error\n";
+// Whether the drive took the image. A closing command that completed did; its answer's
+// length means nothing, the answer being ignored. One that failed (a drive may fail it as it
+// restarts) did only if the drive, once it answers again, names the image's firmware in all
+// its characters. Otherwise nothing may claim success, and the user learns what the drive is.
+bool driveTookImage(Scsi* scsi, const char* firmwareName, SayResult closing) {
+    if (closing >= 0) return true;
+    const char* now = identifyRestartedDevice(scsi);
+    if (now != nullptr && strcmp(now, firmwareName) == 0) return true;
+    fprintf(stderr, "closing command returned %d\n", closing);
+    if (now == nullptr)
+        fprintf(stderr, "the drive does not answer\n");
+    else
+        fprintf(stderr, "the drive now reports %s, not the image's %s\n", now, firmwareName);
+    fprintf(stderr, "the update may not have taken: power-cycle the drive and check its "
+                    "firmware before using it\n");
+    return false;
+}
+
+// The update itself, from its first chunk to its verdict: the exit status.
+int updateDrive(Scsi* scsi, const FirmwareFile& image, const char* firmwareName) {
+    const SayResult failed = sendFirmware(scsi, image.bytes, image.size);
+    if (failed != 0) {
+        fprintf(stderr, "sp_write returned %d\n", failed);
+        return 1;
     }
-    if (stream != nullptr) fclose(stream);
-    if (problem != nullptr) {
-        fputs(problem, stderr);
-        return false;
-    }
-    file->size = static_cast<uint32_t>(size);
-    return true;
-}
-
-// A file of container size may hold the image as text; when it does, the image replaces the
-// text at the front of the buffer and is also saved for the user. A failed save costs only
-// the copy: the update goes on with the image in memory.
-void extractContainedImage(LoadedFile* file) {
-    if (file->size <= CONTAINER_SIZE_ABOVE || file->size >= CONTAINER_SIZE_BELOW) return;
-    int32_t extracted = 0;
-    if (extractHexImage(file->bytes, file->size, file->bytes, &extracted) != 0) return;
-    writeWholeFile("extracted.dat", file->bytes, extracted, stderr);
-    file->size = static_cast<uint32_t>(extracted);
-}
-
-bool imageIsValid(const LoadedFile& file, const char* fileName) {
-    return imageCheckLength(file.bytes, file.size, stderr) == 0 &&
-           imageCheckChecksum(file.bytes, file.size, fileName, stderr) == 0 &&
-           imageCheckPayloadFits(file.size, stderr) == 0;
+    uint8_t closingAnswer[ANSWER_BUFFER_SIZE];
+    const SayResult closing = sendClosingCommand(scsi, closingAnswer);
+    if (!driveTookImage(scsi, firmwareName, closing)) return 1;
+    printf("Finished\n");
+    fflush(stdout);
+    return 0;
 }
 
 int equalsIgnoringCase(const char* a, const char* b) {
@@ -112,10 +96,8 @@ int kelvoMain(int argc, char** argv) {
     const char* const deviceArgument = argv[1];
     const char* const fileName = argv[2];
 
-    LoadedFile image = {};
-    if (!loadFirmwareFile(fileName, &image)) return 1;
-    extractContainedImage(&image);
-    if (!imageIsValid(image, fileName)) return 1;
+    FirmwareFile image = {};
+    if (!loadImage(fileName, &image)) return 1;
     const FirmwareName firmware = imageName(image.bytes, image.size);
     printf("Selected firmware: %s\n", firmware.text);
 
@@ -133,30 +115,31 @@ int kelvoMain(int argc, char** argv) {
     scsiSetTimeout(scsi, 300, 0);
 
     const char* identification = identifyDevice(scsi);
-    if (identification == nullptr) {
+    if (identification != nullptr) printf("Selected device:   %s\n", identification);
+    // The vendor's write and closing commands mean something only to the vendor's drives;
+    // -f is for the user who knows a drive to be one under another name.
+    if (identification == nullptr || (!deviceIsMatshita(identification) && !force)) {
         fprintf(stderr, "Selected drive %s does not appear to be a matshita device\n",
                 deviceArgument);
         return 1;
     }
-    printf("Selected device:   %s\n", identification);
     if (!deviceMatchesFirmware(firmware.text, identification)) {
         printf("Selected device does not match firmware\n");
         if (!force) return 1;
     }
+    // An update the system would let begin but not finish is not begun.
+    if (scsi->selected == scsi->sptx && !platformPassThroughCarriesUpdate(stderr)) return 1;
     if (!askConfirmation(stdin, stdout)) {
         printf("Not confirmed, exiting\n");
         return 0;
     }
     printf("Firmware update running, do not interrupt ...");
     fflush(stdout);
-    const SayResult failed = sendFirmware(scsi, image.bytes, image.size);
-    if (failed != 0) {
-        fprintf(stderr, "sp_write returned %d\n", failed);
-        return 1;
-    }
-    uint8_t closingAnswer[ANSWER_BUFFER_SIZE];
-    sendClosingCommand(scsi, closingAnswer);
-    printf("Finished\n");
-    scsiClose(scsi);
-    return 0;
+    // Once the first chunk goes out, the update runs to its end and its verdict is told,
+    // whatever the user or the system does meanwhile.
+    UpdateShield* shield = newUpdateShield(stderr);
+    const int status = updateDrive(scsi, image, firmware.text);
+    updateShieldLower(shield);
+    if (status == 0) scsiClose(scsi);
+    return status;
 }

@@ -6,18 +6,40 @@
 #include <cstring>
 
 #include "image.h"
+#include "platform.h"
 
 namespace {
 
 const int32_t INQUIRY_TRANSFER_LENGTH = 41;
 const int32_t IDENTIFICATION_OFFSET = 8;
 const int32_t MATCHED_LENGTH = 24;
+const char* const VENDOR = "MATSHITA";
+const int32_t VENDOR_LENGTH = 8;
 const int32_t CLOSING_BUFFER_SIZE = 1024;
+
+// A restarting drive is asked with a short time-out and a pause between questions, so that
+// every question and pause together stay within RESTART_WAIT_SECONDS.
+const int32_t RESTART_QUESTION_SECONDS = 2;
+const int32_t RESTART_PAUSE_SECONDS = 1;
+const int32_t RESTART_QUESTIONS = (RESTART_WAIT_SECONDS + RESTART_PAUSE_SECONDS) /
+                                  (RESTART_QUESTION_SECONDS + RESTART_PAUSE_SECONDS);
+const uint32_t MILLISECONDS_PER_SECOND = 1000;
 
 void putBigEndian24(uint8_t* at, uint32_t value) {
     at[0] = uint8_t(value >> 16);
     at[1] = uint8_t(value >> 8);
     at[2] = uint8_t(value);
+}
+
+// The first `length` characters equal ignoring case, or both strings ending together before.
+bool equalIgnoringCase(const char* first, const char* second, int32_t length) {
+    for (int32_t i = 0; i < length; ++i) {
+        const int a = tolower(static_cast<unsigned char>(first[i]));
+        const int b = tolower(static_cast<unsigned char>(second[i]));
+        if (a != b) return false;
+        if (a == '\0') return true;
+    }
+    return true;
 }
 
 }  // namespace
@@ -38,13 +60,11 @@ char* identifyDevice(Scsi* scsi) {
 }
 
 bool deviceMatchesFirmware(const char* firmwareName, const char* identification) {
-    for (int32_t i = 0; i < MATCHED_LENGTH; ++i) {
-        const int a = tolower(static_cast<unsigned char>(firmwareName[i]));
-        const int b = tolower(static_cast<unsigned char>(identification[i]));
-        if (a != b) return false;
-        if (a == '\0') return true;
-    }
-    return true;
+    return equalIgnoringCase(firmwareName, identification, MATCHED_LENGTH);
+}
+
+bool deviceIsMatshita(const char* identification) {
+    return equalIgnoringCase(VENDOR, identification, VENDOR_LENGTH);
 }
 
 SayResult sp_write(Scsi* scsi, uint32_t payloadOffset, uint8_t* buffer, uint32_t chunk) {
@@ -66,7 +86,16 @@ SayResult sendFirmware(Scsi* scsi, uint8_t* image, uint32_t size) {
     return 0;
 }
 
-void sendClosingCommand(Scsi* scsi, uint8_t* buffer) {
+SayResult sendClosingCommand(Scsi* scsi, uint8_t* buffer) {
     static const uint8_t closing[12] = {0xF5};
-    scsiSay(scsi, closing, 12, buffer, CLOSING_BUFFER_SIZE, DATA_IN);
+    return scsiSay(scsi, closing, 12, buffer, CLOSING_BUFFER_SIZE, DATA_IN);
+}
+
+char* identifyRestartedDevice(Scsi* scsi) {
+    scsiSetTimeout(scsi, RESTART_QUESTION_SECONDS, 0);
+    for (int32_t question = 1;; ++question) {
+        char* identification = identifyDevice(scsi);
+        if (identification != nullptr || question == RESTART_QUESTIONS) return identification;
+        platformPause(RESTART_PAUSE_SECONDS * MILLISECONDS_PER_SECOND);
+    }
 }

@@ -15,6 +15,10 @@ char* identifyDevice(Scsi* scsi);
 // Vendor and product (the first 24 characters) equal, ignoring case.
 bool deviceMatchesFirmware(const char* firmwareName, const char* identification);
 
+// The vendor identification (the first 8 characters) is MATSHITA, ignoring case: only such a
+// drive is known to take the vendor's write and closing commands as an update.
+bool deviceIsMatshita(const char* identification);
+
 // Writes one chunk: the image header followed by `chunk` payload bytes, from the front of
 // `buffer`, to the drive's firmware area at `payloadOffset`.
 SayResult sp_write(Scsi* scsi, uint32_t payloadOffset, uint8_t* buffer, uint32_t chunk);
@@ -25,4 +29,10 @@ SayResult sp_write(Scsi* scsi, uint32_t payloadOffset, uint8_t* buffer, uint32_t
 SayResult sendFirmware(Scsi* scsi, uint8_t* image, uint32_t size);
 
 // Tells the drive the image is complete; `buffer` takes up to 1024 bytes of the answer.
-void sendClosingCommand(Scsi* scsi, uint8_t* buffer);
+SayResult sendClosingCommand(Scsi* scsi, uint8_t* buffer);
+
+// Asks a drive that may be restarting after its closing command who it is now: again and
+// again while it does not answer, for at most RESTART_WAIT_SECONDS in all. Null when it never
+// answered.
+const int32_t RESTART_WAIT_SECONDS = 30;
+char* identifyRestartedDevice(Scsi* scsi);

@@ -68,11 +68,12 @@ vm_targets() {
     mount -t configfs configfs /sys/kernel/config
 }
 
-# simulated_drive TARGET: a fresh simulated drive (sim/) at SCSI target id TARGET (apart from
-# drives A and B), served by tcmu_drive through its /dev/uioN behind the kernel's SCSI target
-# in user space, made a local SCSI device by tcm_loop: every command crosses the kernel's
-# SCSI stack. The payload it activates goes to $results/payload-TARGET, the operation codes
-# it receives to $results/commands-TARGET. Returns once its nodes are there.
+# simulated_drive TARGET [WRITE_MILLISECONDS]: a fresh simulated drive (sim/) at SCSI target
+# id TARGET (apart from drives A and B), served by tcmu_drive through its /dev/uioN behind the
+# kernel's SCSI target in user space, made a local SCSI device by tcm_loop: every command
+# crosses the kernel's SCSI stack. Each write command takes WRITE_MILLISECONDS (0 unless
+# given). The payload it activates goes to $results/payload-TARGET, the operation codes it
+# receives to $results/commands-TARGET. Returns once its nodes are there.
 simulated_drive() {
     local core=/sys/kernel/config/target/core/user_0/sim$1
     local port=/sys/kernel/config/target/loopback/naa.500140500000000$1/tpgt_$1
@@ -85,7 +86,7 @@ simulated_drive() {
     uio=${uio%/name}
     # Away from the output that a caller may capture, which would wait for it to end.
     tcmu_drive "/dev/${uio##*/}" 'MATSHITADVD-RAM UJ-85J  1.00' "$results/payload-$1" \
-        "$results/commands-$1" > /dev/null 2>> "$results/tcmu_drive.log" &
+        "${2:-0}" "$results/commands-$1" > /dev/null 2>> "$results/tcmu_drive.log" &
     # The portal group's number becomes the target id. Its nexus first: linking the LUN
     # makes the kernel scan it at once.
     mkdir -p "$port/lun/lun_0"
