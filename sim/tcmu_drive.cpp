@@ -3,16 +3,19 @@
 // that /dev/uioN maps, so that a local SCSI device made of it (tcm_loop) is the drive, and
 // every command a program sends it crosses the kernel's whole SCSI stack.
 //
-//   tcmu_drive <uio node> <identification> <payload file>
+//   tcmu_drive <uio node> <identification> <payload file> [write milliseconds]
 //
 // Runs until the device goes away. Each time the closing command activates an image, the
-// payload the drive received is written to <payload file>.
+// payload the drive received is written to <payload file>. Each write command takes
+// <write milliseconds> (0 unless given), as a drive writing its flash does: long enough for
+// a test to interrupt the program that updates it in the middle of an update.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -81,7 +84,14 @@ void savePayload(const SimDrive& drive, const char* path) {
 
 // One command: its data gathered from the ring's data area, executed by the drive, the
 // answer written back over the entry (whose request and response share their bytes).
-void execute(uint8_t* map, uint8_t* entry, SimDrive* drive, const char* payloadPath) {
+struct Served {
+    SimDrive drive;
+    const char* payloadPath;
+    unsigned writeMilliseconds;
+};
+
+void execute(uint8_t* map, uint8_t* entry, Served* served) {
+    SimDrive* drive = &served->drive;
     const uint8_t* cdb = map + readAt<uint64_t>(entry, TCMU_AT_REQUEST_CDB_OFFSET);
     const int32_t length = cdbLength(cdb[0]);
     const std::vector<uint8_t> command(cdb, cdb + length);
@@ -103,6 +113,7 @@ void execute(uint8_t* map, uint8_t* entry, SimDrive* drive, const char* payloadP
 
     const SimAnswer answer =
         simDriveExecute(drive, command.data(), length, data.data(), int32_t(total), direction);
+    if (command[0] == WRITE_CHUNK) usleep(served->writeMilliseconds * 1000);
 
     at = 0;
     for (const Piece& piece : pieces) {
@@ -119,10 +130,10 @@ void execute(uint8_t* map, uint8_t* entry, SimDrive* drive, const char* payloadP
         entry[TCMU_AT_ENTRY_USER_FLAGS] |= READ_LENGTH_SET;
         writeAt<uint32_t>(entry, TCMU_AT_RESPONSE_READ_LENGTH, uint32_t(answer.transferred));
     }
-    if (command[0] == CLOSING && drive->activated) savePayload(*drive, payloadPath);
+    if (command[0] == CLOSING && drive->activated) savePayload(*drive, served->payloadPath);
 }
 
-void serveRing(uint8_t* map, SimDrive* drive, const char* payloadPath) {
+void serveRing(uint8_t* map, Served* served) {
     uint32_t* head = reinterpret_cast<uint32_t*>(map + TCMU_AT_MAILBOX_HEAD);
     uint32_t* tail = reinterpret_cast<uint32_t*>(map + TCMU_AT_MAILBOX_TAIL);
     const uint32_t ringOffset = readAt<uint32_t>(map, TCMU_AT_MAILBOX_RING_OFFSET);
@@ -134,7 +145,7 @@ void serveRing(uint8_t* map, SimDrive* drive, const char* payloadPath) {
             readAt<uint32_t>(entry, TCMU_AT_ENTRY_LENGTH_AND_OPERATION);
         const uint32_t operation = lengthAndOperation & OPERATION_MASK;
         if (operation == OPERATION_COMMAND)
-            execute(map, entry, drive, payloadPath);
+            execute(map, entry, served);
         else if (operation != OPERATION_PAD)
             entry[TCMU_AT_ENTRY_USER_FLAGS] |= UNKNOWN_OPERATION;
         next = (next + (lengthAndOperation & ~OPERATION_MASK)) % ringSize;
@@ -145,8 +156,10 @@ void serveRing(uint8_t* map, SimDrive* drive, const char* payloadPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        fprintf(stderr, "usage: %s <uio node> <identification> <payload file>\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr,
+                "usage: %s <uio node> <identification> <payload file> [write milliseconds]\n",
+                argv[0]);
         return 1;
     }
     const int device = open(argv[1], O_RDWR);
@@ -158,13 +171,13 @@ int main(int argc, char** argv) {
         fprintf(stderr, "tcmu_drive: cannot map %s\n", argv[1]);
         return 1;
     }
-    SimDrive drive = newSimDrive(argv[2]);
+    Served served = {newSimDrive(argv[2]), argv[3], argc == 5 ? unsigned(atoi(argv[4])) : 0};
     // Each write tells the kernel that answers are ready; each read waits for its signal that
     // commands are queued. Commands queued before the node was opened (the kernel scans a
     // new drive at once) raised no signal that a read would see: they are served first.
     uint32_t events = 0;
     do {
-        serveRing(static_cast<uint8_t*>(map), &drive, argv[3]);
+        serveRing(static_cast<uint8_t*>(map), &served);
         if (write(device, &events, sizeof events) != sizeof events) break;
     } while (read(device, &events, sizeof events) == sizeof events);
     return 0;

@@ -12,6 +12,7 @@
 #include "driver.h"
 #include "fake_kernel32.h"
 #include "image.h"
+#include "platform.h"
 #include "run_kelvo.h"
 #include "scsi.h"
 #include "test_images.h"
@@ -359,6 +360,76 @@ TEST_F(UpdateTest, FailedClosingCommandIsCheckedWithTheDrive) {
         }
         for (DWORD pause : fresh->pauses) waitSeconds += pause / 1000;
         EXPECT_LE(waitSeconds, 30u) << c.what;
+    }
+}
+
+// From its first chunk to its verdict the update is shielded: Ctrl+C and Ctrl+Break are
+// refused, a closing console, a logoff or a shutdown is held until the update is over, and the
+// system is kept awake; the first interrupt says so, once. Before and after, nothing changes.
+TEST_F(UpdateTest, UpdateIsShieldedFromItsFirstChunkToItsVerdict) {
+    const std::vector<std::string> raised = {"command 12", "SetConsoleCtrlHandler(add)",
+                                             "SetThreadExecutionState(80000001)", "command EA",
+                                             "Ctrl+C: 1", "Ctrl+Break: 1", "close: 1"};
+    const std::vector<std::string> lowered = {"SetConsoleCtrlHandler(remove)",
+                                              "SetThreadExecutionState(80000002)"};
+    auto then = [](std::vector<std::string> calls, const std::vector<std::string>& more) {
+        calls.insert(calls.end(), more.begin(), more.end());
+        return calls;
+    };
+    struct Case {
+        const char* what;
+        const char* answer;
+        const char* drive;
+        int32_t checkConditionOn;
+        bool executionStateCall;  // kernel32 has SetThreadExecutionState
+        int status;
+        std::string errors;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"finished", "y\n", FIRMWARE, 0, true, 0, UPDATE_SHIELD_NOTICE,
+         then(then(raised, {"command F5"}), lowered)},
+        {"a chunk refused", "y\n", FIRMWARE, 2, true, 1,
+         UPDATE_SHIELD_NOTICE + std::string("sp_write returned -258\n"), then(raised, lowered)},
+        {"finished on a Windows without SetThreadExecutionState", "y\n", FIRMWARE, 0, false, 0,
+         UPDATE_SHIELD_NOTICE,
+         {"command 12", "SetConsoleCtrlHandler(add)", "command EA", "Ctrl+C: 1",
+          "Ctrl+Break: 1", "close: 1", "command F5", "SetConsoleCtrlHandler(remove)"}},
+        {"declined", "n\n", FIRMWARE, 0, true, 0, "", {"command 12"}},
+        {"refused, another drive", "y\n", "MATSHITABD-MLT UJ-260   1.00", 0, true, 1, "",
+         {"command 12"}},
+    };
+    for (const Case& c : cases) {
+        FreshFakeKernel32 fresh;
+        if (!c.executionStateCall) fresh->kernel32.entries.erase("SetThreadExecutionState");
+        fresh->executionState = ES_CONTINUOUS | 0x2;  // a display kept on by someone before
+        // The user presses Ctrl+C and Ctrl+Break and closes the console as the first chunk
+        // goes out; the handlers answer at once here, as nothing else runs.
+        fresh->onPassThrough = [&fresh](DWORD, uint8_t* request) {
+            const uint8_t operation = request[offsetof(SCSI_PASS_THROUGH, Cdb)];
+            char command[16];
+            snprintf(command, sizeof command, "command %02X", operation);
+            fresh->sessionCalls.push_back(command);
+            if (operation != 0xEA) return;
+            const std::vector<PHANDLER_ROUTINE> handlers = fresh->consoleHandlers;
+            for (PHANDLER_ROUTINE handler : handlers) {
+                fresh->sessionCalls.push_back("Ctrl+C: " + std::to_string(handler(CTRL_C_EVENT)));
+                fresh->sessionCalls.push_back("Ctrl+Break: " +
+                                              std::to_string(handler(CTRL_BREAK_EVENT)));
+                fresh->sessionCalls.push_back("close: " + std::to_string(handler(CTRL_CLOSE_EVENT)));
+            }
+        };
+        SimDrive drive = newSimDrive(c.drive);
+        drive.checkConditionOn = c.checkConditionOn;
+        drive.faultSense = Bytes(14, 0x70);
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), c.answer);
+        EXPECT_EQ(run.status, c.status) << c.what;
+        EXPECT_EQ(run.errors, c.errors) << c.what;
+        EXPECT_EQ(fresh->sessionCalls, c.calls) << c.what;
+        EXPECT_TRUE(fresh->consoleHandlers.empty()) << c.what;
+        // The closing console was held on the event that the update's end sets.
+        const bool shielded = c.calls.size() > 1;
+        EXPECT_EQ(fresh->waitMilliseconds, std::vector<DWORD>(shielded ? 1 : 0, INFINITE))
+            << c.what;
     }
 }
 

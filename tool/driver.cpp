@@ -44,6 +44,21 @@ bool driveTookImage(Scsi* scsi, const char* firmwareName, SayResult closing) {
     return false;
 }
 
+// The update itself, from its first chunk to its verdict: the exit status.
+int updateDrive(Scsi* scsi, const FirmwareFile& image, const char* firmwareName) {
+    const SayResult failed = sendFirmware(scsi, image.bytes, image.size);
+    if (failed != 0) {
+        fprintf(stderr, "sp_write returned %d\n", failed);
+        return 1;
+    }
+    uint8_t closingAnswer[ANSWER_BUFFER_SIZE];
+    const SayResult closing = sendClosingCommand(scsi, closingAnswer);
+    if (!driveTookImage(scsi, firmwareName, closing)) return 1;
+    printf("Finished\n");
+    fflush(stdout);
+    return 0;
+}
+
 int equalsIgnoringCase(const char* a, const char* b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b) {
         if (tolower(static_cast<unsigned char>(*a)) != tolower(static_cast<unsigned char>(*b)))
@@ -120,15 +135,11 @@ int kelvoMain(int argc, char** argv) {
     }
     printf("Firmware update running, do not interrupt ...");
     fflush(stdout);
-    const SayResult failed = sendFirmware(scsi, image.bytes, image.size);
-    if (failed != 0) {
-        fprintf(stderr, "sp_write returned %d\n", failed);
-        return 1;
-    }
-    uint8_t closingAnswer[ANSWER_BUFFER_SIZE];
-    const SayResult closing = sendClosingCommand(scsi, closingAnswer);
-    if (!driveTookImage(scsi, firmware.text, closing)) return 1;
-    printf("Finished\n");
-    scsiClose(scsi);
-    return 0;
+    // Once the first chunk goes out, the update runs to its end and its verdict is told,
+    // whatever the user or the system does meanwhile.
+    UpdateShield* shield = newUpdateShield(stderr);
+    const int status = updateDrive(scsi, image, firmware.text);
+    updateShieldLower(shield);
+    if (status == 0) scsiClose(scsi);
+    return status;
 }

@@ -12,3 +12,17 @@ void platformPause(uint32_t milliseconds);
 // Whether the system's pass-through carries every command of an update for this process,
 // the closing command included. When it does not, says on `errors` what the process lacks.
 bool platformPassThroughCarriesUpdate(FILE* errors);
+
+// Keeps what the user or the system does from cutting an update short: raised right before
+// the update's first chunk, lowered once the update's end has been told. While it is up,
+// interrupts neither end nor stop the program, the system does not sleep, and the first
+// interrupt kept away says so on `notices`, once. Null only when memory runs out.
+struct UpdateShield;
+UpdateShield* newUpdateShield(FILE* notices);
+
+// Lowers the shield: what interrupts did while it was up stays undone. Nothing for null.
+void updateShieldLower(UpdateShield* shield);
+
+// What the first interrupt kept away says.
+inline constexpr char UPDATE_SHIELD_NOTICE[] =
+    "interrupt ignored: the drive is being written, and the update will finish\n";

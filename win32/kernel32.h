@@ -80,6 +80,7 @@ typedef int (*FARPROC)();
 #define ERROR_NOACCESS 998UL
 #define ERROR_BUS_RESET 1111UL
 
+#define INFINITE 0xFFFFFFFFUL
 #define WAIT_OBJECT_0 0x00000000UL
 #define WAIT_TIMEOUT 0x00000102UL
 #define WAIT_FAILED 0xFFFFFFFFUL
@@ -91,6 +92,18 @@ typedef int (*FARPROC)();
 #define SCSI_IOCTL_DATA_OUT 0
 #define SCSI_IOCTL_DATA_IN 1
 #define SCSI_IOCTL_DATA_UNSPECIFIED 2
+
+// The console's control events, and what keeps the system from sleeping.
+#define CTRL_C_EVENT 0UL
+#define CTRL_BREAK_EVENT 1UL
+#define CTRL_CLOSE_EVENT 2UL
+#define CTRL_LOGOFF_EVENT 5UL
+#define CTRL_SHUTDOWN_EVENT 6UL
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
+
+typedef DWORD EXECUTION_STATE;
+#define ES_SYSTEM_REQUIRED 0x00000001UL
+#define ES_CONTINUOUS 0x80000000UL
 
 typedef struct _SCSI_PASS_THROUGH {
     USHORT Length;
@@ -157,6 +170,8 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initi
 BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 
 }  // extern "C"
 

@@ -3,11 +3,34 @@
 
 #include <errno.h>
 #include <linux/capability.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <iterator>
+#include <new>
+
+// While it is up the shielded signals are blocked in the program's own thread and taken by a
+// watcher thread of the shield's. No handler ever runs in the thread that talks to the drive:
+// a handler would cut a command's SG_IO short, and the kernel would send it to the drive again
+// on the restart.
+struct UpdateShield {
+    FILE* notices;
+    sigset_t shielded;
+    sigset_t previousMask;
+    pthread_t watcher;
+    bool watching;
+};
+
 namespace {
+
+// The signals that would end or stop the program, SIGPIPE among them: a write to a reader
+// that is gone (a pipe to a program ended by the same Ctrl+C) must not end an update either.
+const int SHIELDED_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGPIPE};
+const size_t SHIELDED_COUNT = std::size(SHIELDED_SIGNALS);
 
 const long NANOSECONDS_PER_MILLISECOND = 1000000;
 
@@ -37,4 +60,56 @@ bool platformPassThroughCarriesUpdate(FILE* errors) {
     fprintf(errors, "update not started: the kernel sends the drive's closing command only for "
                     "root or a process with CAP_SYS_RAWIO\n");
     return false;
+}
+
+namespace {
+
+// Takes every shielded signal that reaches the program until the shield is lowered. The
+// notice is written straight to the descriptor: the thread may be cancelled at any moment,
+// and must not be holding the stream's lock then.
+void* watchSignals(void* argument) {
+    const UpdateShield* shield = static_cast<const UpdateShield*>(argument);
+    bool noticed = false;
+    for (;;) {
+        int taken = 0;
+        if (sigwait(&shield->shielded, &taken) != 0 || taken == SIGPIPE || noticed) continue;
+        noticed = true;
+        const ssize_t written =
+            write(fileno(shield->notices), UPDATE_SHIELD_NOTICE, strlen(UPDATE_SHIELD_NOTICE));
+        (void)written;  // nothing better to do where even the notice cannot be written
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+UpdateShield* newUpdateShield(FILE* notices) {
+    UpdateShield* shield = new (std::nothrow) UpdateShield();
+    if (shield == nullptr) return nullptr;
+    shield->notices = notices;
+    fflush(notices);
+    sigemptyset(&shield->shielded);
+    for (int signal : SHIELDED_SIGNALS) sigaddset(&shield->shielded, signal);
+    pthread_sigmask(SIG_BLOCK, &shield->shielded, &shield->previousMask);
+    // Without a watcher the signals stay blocked all the same; only the notice is lost.
+    shield->watching = pthread_create(&shield->watcher, nullptr, watchSignals, shield) == 0;
+    return shield;
+}
+
+// A signal still pending when the shield comes down (one sent as the watcher ended, or a
+// SIGPIPE of the program's own writes) is let go of first, by ignoring it for a moment: the
+// program ends as the update ends, not as the signal would have it.
+void updateShieldLower(UpdateShield* shield) {
+    if (shield == nullptr) return;
+    if (shield->watching) {
+        pthread_cancel(shield->watcher);
+        pthread_join(shield->watcher, nullptr);
+    }
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous[SHIELDED_COUNT];
+    for (size_t i = 0; i < SHIELDED_COUNT; ++i) sigaction(SHIELDED_SIGNALS[i], &ignore, &previous[i]);
+    pthread_sigmask(SIG_SETMASK, &shield->previousMask, nullptr);
+    for (size_t i = 0; i < SHIELDED_COUNT; ++i) sigaction(SHIELDED_SIGNALS[i], &previous[i], nullptr);
+    delete shield;
 }

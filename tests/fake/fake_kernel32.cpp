@@ -13,6 +13,7 @@ struct FakeHandle {
     HandleKind kind;
     SimDrive* drive;
     bool signalled;
+    bool manualReset;  // stays signalled once set
 };
 
 FakeKernel32& state() {
@@ -166,6 +167,21 @@ BOOL WINAPI fakeSetDllDirectoryA(LPCSTR directory) {
     return FALSE;
 }
 
+std::string hex(DWORD value) {
+    char text[12];
+    snprintf(text, sizeof text, "%lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+// As Windows keeps it: a state with ES_CONTINUOUS lasts until the next such call.
+EXECUTION_STATE WINAPI fakeSetThreadExecutionState(EXECUTION_STATE requested) {
+    FakeKernel32& fake = state();
+    fake.sessionCalls.push_back("SetThreadExecutionState(" + hex(requested) + ")");
+    const EXECUTION_STATE previous = fake.executionState;
+    if ((requested & ES_CONTINUOUS) != 0) fake.executionState = requested;
+    return previous;
+}
+
 BOOL answerScripted(const FakeIoAnswer& answer, uint8_t* request) {
     if (answer.touchesBuffer)
         writeOutcome(request, answer.scsiStatus, answer.transferred, answer.sense,
@@ -185,6 +201,8 @@ void resetFakeKernel32() {
     state().aspi.inquiryReturned = aspiBlock::SS_COMP;
     state().aspi.inquiryStatus = aspiBlock::SS_COMP;
     state().kernel32.entries["SetDllDirectoryA"] = asFarProc(&fakeSetDllDirectoryA);
+    state().kernel32.entries["SetThreadExecutionState"] = asFarProc(&fakeSetThreadExecutionState);
+    state().executionState = ES_CONTINUOUS;
     lastError = ERROR_SUCCESS;
 }
 
@@ -230,7 +248,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
         return INVALID_HANDLE_VALUE;
     }
     fake.openHandles += 1;
-    return new FakeHandle{DEVICE_HANDLE, device->second, false};
+    return new FakeHandle{DEVICE_HANDLE, device->second, false, false};
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -302,14 +320,14 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     return entry->second;
 }
 
-HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL initialState, LPCSTR) {
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
     FakeKernel32& fake = state();
     if (fake.createEventFails) {
         lastError = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
     fake.openEvents += 1;
-    return new FakeHandle{EVENT_HANDLE, nullptr, initialState != FALSE};
+    return new FakeHandle{EVENT_HANDLE, nullptr, initialState != FALSE, manualReset != FALSE};
 }
 
 BOOL SetEvent(HANDLE event) {
@@ -334,11 +352,28 @@ DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
         return WAIT_FAILED;
     }
     if (fake.wait == FAKE_WAIT_EXPIRES || !handle->signalled) return WAIT_TIMEOUT;
-    handle->signalled = false;
+    if (!handle->manualReset) handle->signalled = false;
     return WAIT_OBJECT_0;
 }
 
 void Sleep(DWORD milliseconds) { state().pauses.push_back(milliseconds); }
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    FakeKernel32& fake = state();
+    fake.sessionCalls.push_back(add ? "SetConsoleCtrlHandler(add)" : "SetConsoleCtrlHandler(remove)");
+    std::vector<PHANDLER_ROUTINE>& handlers = fake.consoleHandlers;
+    if (add) {
+        handlers.insert(handlers.begin(), routine);
+        return TRUE;
+    }
+    const auto found = std::find(handlers.begin(), handlers.end(), routine);
+    if (found == handlers.end()) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    handlers.erase(found);
+    return TRUE;
+}
 
 // ---- The listing's (kelvo-list): the drive letters ----
 

@@ -102,7 +102,8 @@ struct FakeKernel32 {
 
     // Libraries
     std::map<std::string, FakeLibrary> libraries;  // names that load
-    FakeLibrary kernel32;                 // GetModuleHandleA("KERNEL32"): SetDllDirectoryA
+    FakeLibrary kernel32;                 // GetModuleHandleA("KERNEL32"): SetDllDirectoryA,
+                                          // SetThreadExecutionState
     DWORD setDllDirectoryError;           // non-zero: SetDllDirectoryA fails so
     std::vector<std::string> loaderCalls; // SetDllDirectoryA and LoadLibraryA, as called
 
@@ -115,6 +116,13 @@ struct FakeKernel32 {
 
     // Sleep: nothing waits; each pause asked for is kept.
     std::vector<DWORD> pauses;
+
+    // How the process meets its session: the console control handlers registered (the last
+    // one first, as Windows calls them) and, in order, every SetConsoleCtrlHandler and
+    // SetThreadExecutionState call; a test may add entries of its own to the same record.
+    std::vector<PHANDLER_ROUTINE> consoleHandlers;
+    std::vector<std::string> sessionCalls;
+    EXECUTION_STATE executionState;
 
     // The ASPI library, a working one with one host adapter after a reset
     FakeAspi aspi;
