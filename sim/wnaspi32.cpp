@@ -39,6 +39,8 @@
 //                             identification it answers no command (selection time-out),
 //                             while SC_GET_DEV_TYPE still names its type, as a library that
 //                             found it when it scanned the bus does
+//   failing_adapter = 1       a host adapter that is counted but fails SC_HA_INQUIRY
+//                             (SS_INVALID_HA), as one whose driver went away
 //   dev_type = answer         SC_GET_DEV_TYPE answered (the drive at `address` is a CD-ROM);
 //                             refuse: E0h, as a library that does not know the request;
 //                             fail: SS_ERR
@@ -104,6 +106,7 @@ struct Config {
     SimDrive faults = {};  // only the fault fields count
     std::vector<OtherDevice> others;
     DeviceTypeAnswer deviceTypes = DEVICE_TYPE_ANSWERED;
+    int failingAdapter = -1;
 };
 
 // Guarded by the library's lock (LibraryLockHeld).
@@ -175,6 +178,7 @@ void setting(Config* config, const std::string& key, const std::string& value) {
     else if (key == "hang_on") faults.hangOn = number;
     else if (key == "refuse") config->refusesCommands = number != 0;
     else if (key == "device") addDevice(config, value);
+    else if (key == "failing_adapter") config->failingAdapter = number;
     else if (key == "dev_type")
         config->deviceTypes = value == "refuse" ? DEVICE_TYPE_REFUSED
                               : value == "fail" ? DEVICE_TYPE_FAILED
@@ -344,7 +348,7 @@ DWORD inquire(Library* lib, uint8_t* block) {
     unique[2] = config.residual ? 1 : 0;
     unique[3] = uint8_t(config.targets);
     write32(unique, 4, config.maxTransfer);
-    const bool known = block[HA_ID] < config.adapters;
+    const bool known = block[HA_ID] < config.adapters && block[HA_ID] != config.failingAdapter;
     answerInquiry(block, known ? SS_COMP : SS_INVALID_HA, uint8_t(config.adapters), unique);
     return block[STATUS];
 }

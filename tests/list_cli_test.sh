@@ -97,6 +97,14 @@ note ASPI adapter 1 not listed from 1.0.0 on: $failed_type" ""
 [ -z "$(commands)" ] || fail "SC_GET_DEV_TYPE failed" "the devices received: $(commands)"
 finish
 
+# An adapter that does not answer its inquiry is passed over; the others are listed.
+bus "adapters = 3" "address = 2.1.0" "failing_adapter = 1"
+run
+check "an adapter that does not answer" 0 \
+    "note ASPI adapter 1: // aspiExamine.SRB_Status = x81 (129)
+drive 2.1.0     ASPI         matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"" ""
+finish
+
 bus "adapters = 0"
 run new.bin
 check "a library without host adapters" 0 \
