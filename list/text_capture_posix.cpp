@@ -9,7 +9,8 @@
 
 namespace {
 
-bool neverBlocks(int fd) {
+// Non-blocking, and closed in any program this one starts.
+bool neverBlocksNorLeaks(int fd) {
     const int flags = fcntl(fd, F_GETFL);
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
            fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
@@ -25,8 +26,8 @@ TextCapture* newTextCapture(void) {
         return nullptr;
     }
     capture->readEnd = ends[0];
-    capture->stream = neverBlocks(ends[0]) && neverBlocks(ends[1]) ? fdopen(ends[1], "w")
-                                                                   : nullptr;
+    const bool ready = neverBlocksNorLeaks(ends[0]) && neverBlocksNorLeaks(ends[1]);
+    capture->stream = ready ? fdopen(ends[1], "w") : nullptr;
     if (capture->stream == nullptr) {
         close(ends[0]);
         close(ends[1]);
