@@ -45,7 +45,28 @@ struct SrbHaInquiry {
 static_assert(offsetof(SrbHaInquiry, HA_Unique) == 42, "HA_Unique offset");
 static_assert(sizeof(SrbHaInquiry) == 337, "inquiry block size");
 
+// SRB_GDEVBlock in the published layout, padded as the inquiry block is: a library that
+// writes more than the published fields writes into the padding.
+#pragma pack(push, 1)
+struct SrbGetDeviceType {
+    uint8_t SRB_Cmd;
+    uint8_t SRB_Status;
+    uint8_t SRB_HaId;
+    uint8_t SRB_Flags;
+    uint32_t SRB_Hdr_Rsvd;
+    uint8_t SRB_Target;
+    uint8_t SRB_Lun;
+    uint8_t SRB_DeviceType;
+    uint8_t SRB_Rsvd1;
+    uint8_t unused[325];
+};
+#pragma pack(pop)
+static_assert(offsetof(SrbGetDeviceType, SRB_Target) == 8, "SRB_Target offset");
+static_assert(offsetof(SrbGetDeviceType, SRB_DeviceType) == 10, "SRB_DeviceType offset");
+static_assert(sizeof(SrbGetDeviceType) == 337, "device type block size");
+
 const uint8_t SC_HA_INQUIRY = 0x00;
+const uint8_t SC_GET_DEV_TYPE = 0x01;
 const uint8_t SC_EXEC_SCSI_CMD = 0x02;
 
 const uint8_t SRB_ENABLE_RESIDUAL_COUNT = 0x04;
@@ -56,6 +77,7 @@ const uint8_t SRB_EVENT_NOTIFY = 0x40;
 const uint8_t SS_PENDING = 0x00;
 const uint8_t SS_COMP = 0x01;
 const uint8_t SS_ERR = 0x04;
+const uint8_t SS_NO_DEVICE = 0x82;
 
 const uint8_t HASTAT_OK = 0x00;
 const uint8_t HASTAT_SEL_TO = 0x11;
@@ -139,6 +161,20 @@ bool leaveCurrentDirectoryOutOfSearch(FILE* trace) {
         entryPoint<SetDllDirectoryEntry>(GetProcAddress(kernel32, "SetDllDirectoryA"));
     if (setDllDirectory == nullptr || setDllDirectory("")) return true;
     sayLastError(trace, "// aspiStartup.SetDllDirectory");
+    return false;
+}
+
+// A housekeeping request (SC_HA_INQUIRY, SC_GET_DEV_TYPE) is complete when the call returns:
+// a returned value other than the block's status is said and the status judged; a status
+// other than SS_COMP is said. True for SS_COMP.
+bool housekeepingCompleted(Aspi* aspi, const char* function, DWORD returned, uint8_t status) {
+    if (returned != status) {
+        fprintf(aspi->trace, "// %s.SendASPI32Command = x%lX (%ld) != x%lX (%ld)\n", function,
+                asHex(returned), asDecimal(returned), asHex(status), asDecimal(status));
+    }
+    if (status == SS_COMP) return true;
+    fprintf(aspi->trace, "// %s.SRB_Status = x%lX (%ld)\n", function, asHex(status),
+            asDecimal(status));
     return false;
 }
 
@@ -372,18 +408,34 @@ int aspiExamine(Aspi* aspi, int32_t hostAdapter) {
     inquiry.SRB_Cmd = SC_HA_INQUIRY;
     inquiry.SRB_HaId = static_cast<uint8_t>(hostAdapter);
     const DWORD returned = aspiSendASPI32Command(&inquiry);
-    const uint8_t status = inquiry.SRB_Status;
-    if (returned != status) {
-        fprintf(aspi->trace, "// aspiExamine.SendASPI32Command = x%lX (%ld) != x%lX (%ld)\n",
-                asHex(returned), asDecimal(returned), asHex(status), asDecimal(status));
-    }
-    if (status != SS_COMP) {
-        fprintf(aspi->trace, "// aspiExamine.SRB_Status = x%lX (%ld)\n", asHex(status),
-                asDecimal(status));
-        return -1;
-    }
+    if (!housekeepingCompleted(aspi, "aspiExamine", returned, inquiry.SRB_Status)) return -1;
     takeAdapterValues(aspi, inquiry.HA_Unique);
     return 0;
+}
+
+int32_t aspiAdapterCount(Aspi* aspi) {
+    if (aspi == nullptr) return -1;
+    if (aspiStartup(aspi) < 0) return aspiModule == nullptr ? ASPI_NO_LIBRARY : -1;
+    return aspiHighestHostAdapter + 1;
+}
+
+int32_t aspiGetDeviceType(Aspi* aspi, int32_t hostAdapter, int32_t target, int32_t lun) {
+    if (aspi == nullptr || !isAddressPart(hostAdapter) || !isAddressPart(target) ||
+        !isAddressPart(lun))
+        return -1;
+    if (aspiStartup(aspi) < 0) return -1;
+    SrbGetDeviceType request;
+    memset(&request, 0, sizeof request);
+    request.SRB_Cmd = SC_GET_DEV_TYPE;
+    request.SRB_HaId = static_cast<uint8_t>(hostAdapter);
+    request.SRB_Target = static_cast<uint8_t>(target);
+    request.SRB_Lun = static_cast<uint8_t>(lun);
+    const DWORD returned = aspiSendASPI32Command(&request);
+    // No device at an address is the common answer of a walk over the bus, not a failure.
+    if (request.SRB_Status == SS_NO_DEVICE) return ASPI_NO_DEVICE;
+    if (!housekeepingCompleted(aspi, "aspiGetDeviceType", returned, request.SRB_Status))
+        return -1;
+    return request.SRB_DeviceType;
 }
 
 int aspiSetSenseLength(Aspi* aspi, int32_t length) {

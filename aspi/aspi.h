@@ -73,6 +73,25 @@ int aspiSetSenseLength(Aspi* aspi, int32_t length);
 // with -1; an invalid or overflowing one stores 28 hours.
 int aspiSetTimeout(Aspi* aspi, int32_t seconds, int32_t nanoseconds);
 
+// ---- For a listing of the drives (kelvo-list): the library's housekeeping requests ----
+
+// aspiAdapterCount's answer where there is no library to load (or none that this program could
+// use: a 64-bit program has no ASPI for Win32).
+const int32_t ASPI_NO_LIBRARY = -2;
+
+// The host adapters that the library reports, starting it as aspiOpen does: their number,
+// ASPI_NO_LIBRARY, or -1 when the library loaded but did not start.
+int32_t aspiAdapterCount(Aspi* aspi);
+
+// aspiGetDeviceType's answer for an address with no device.
+const int32_t ASPI_NO_DEVICE = -2;
+
+// SC_GET_DEV_TYPE: the peripheral device type of the device at the address (5 for a CD-ROM),
+// ASPI_NO_DEVICE, or -1 after a trace line when the library failed the request.
+int32_t aspiGetDeviceType(Aspi* aspi, int32_t hostAdapter, int32_t target, int32_t lun);
+
+// ---- end of the listing's requests ----
+
 // Runs one CDB with the record's sense limit and time-out; the result is a SayResult.
 int32_t aspiSay(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
                 int32_t dataLength, int32_t direction);

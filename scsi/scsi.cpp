@@ -63,3 +63,28 @@ SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* da
         return sptxSay(scsi->sptx, cdb, length, data, dataLength, direction);
     return SAY_REFUSED;
 }
+
+// ---- For a listing of the drives (kelvo-list) ----
+
+void scsiSetTrace(Scsi* scsi, FILE* trace) {
+    if (scsi == nullptr || trace == nullptr) return;
+    if (scsi->aspi != nullptr) scsi->aspi->trace = trace;
+    if (scsi->sptx != nullptr) scsi->sptx->trace = trace;
+}
+
+int32_t scsiAspiAdapters(Scsi* scsi) {
+    if (scsi == nullptr) return -1;
+    const int32_t adapters = aspiAdapterCount(scsi->aspi);
+    return adapters == ASPI_NO_LIBRARY ? SCSI_NO_ASPI_LIBRARY : adapters;
+}
+
+int32_t scsiAspiHighestTarget(Scsi* scsi, int32_t hostAdapter) {
+    if (scsi == nullptr || aspiExamine(scsi->aspi, hostAdapter) != 0) return -1;
+    return scsi->aspi->highestTarget;
+}
+
+int32_t scsiAspiDeviceType(Scsi* scsi, int32_t hostAdapter, int32_t target, int32_t lun) {
+    if (scsi == nullptr) return -1;
+    const int32_t type = aspiGetDeviceType(scsi->aspi, hostAdapter, target, lun);
+    return type == ASPI_NO_DEVICE ? SCSI_NO_DEVICE : type;
+}

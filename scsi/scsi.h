@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 struct Aspi;
 struct Sptx;
@@ -33,3 +34,25 @@ int scsiSetSenseLength(Scsi* scsi, int32_t length);
 int scsiSetTimeout(Scsi* scsi, int32_t seconds, int32_t nanoseconds);
 SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
                   int32_t dataLength, int32_t direction);
+
+// ---- For a listing of the drives (kelvo-list) ----
+
+// Where both backends write their trace lines from now on (standard error until then).
+void scsiSetTrace(Scsi* scsi, FILE* trace);
+
+// The answer of scsiAspiAdapters where there is no ASPI library to load, and of
+// scsiAspiDeviceType for an address with no device.
+const int32_t SCSI_NO_ASPI_LIBRARY = -2;
+const int32_t SCSI_NO_DEVICE = -2;
+
+// The ASPI library's host adapters, the library loaded and started as scsiOpen does it: their
+// number, SCSI_NO_ASPI_LIBRARY, or -1 when the library loaded but did not start.
+int32_t scsiAspiAdapters(Scsi* scsi);
+
+// The highest target id that the host adapter's SC_HA_INQUIRY admits (7, or 15 for a wide
+// adapter), or -1 when the adapter did not answer.
+int32_t scsiAspiHighestTarget(Scsi* scsi, int32_t hostAdapter);
+
+// The peripheral device type at an ASPI address by SC_GET_DEV_TYPE (5 for a CD-ROM),
+// SCSI_NO_DEVICE, or -1 when the library failed the request.
+int32_t scsiAspiDeviceType(Scsi* scsi, int32_t hostAdapter, int32_t target, int32_t lun);

@@ -20,6 +20,9 @@ const size_t HA_COUNT = 8;
 const size_t HA_UNIQUE = 42;
 const size_t HA_UNIQUE_SIZE = 16;
 
+// SRB_GDEVBlock (its target and logical unit where SRB_ExecSCSICmd has them)
+const size_t DEVICE_TYPE_FIELD = 10;
+
 // SRB_ExecSCSICmd
 const size_t TARGET = 8;
 const size_t LUN = 9;
@@ -35,6 +38,7 @@ const size_t SENSE_AREA = 64;
 const size_t HEADER_SIZE = 64;  // everything before the sense area
 
 const uint8_t SC_HA_INQUIRY = 0x00;
+const uint8_t SC_GET_DEV_TYPE = 0x01;
 const uint8_t SC_EXEC_SCSI_CMD = 0x02;
 
 const uint8_t SRB_POSTING = 0x01;
@@ -47,6 +51,7 @@ const uint8_t SS_PENDING = 0x00;
 const uint8_t SS_COMP = 0x01;
 const uint8_t SS_ERR = 0x04;
 const uint8_t SS_INVALID_HA = 0x81;
+const uint8_t SS_NO_DEVICE = 0x82;
 const uint8_t SS_INVALID_SRB = 0xE0;
 
 const uint8_t HASTAT_OK = 0x00;

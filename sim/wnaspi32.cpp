@@ -29,6 +29,21 @@
 //   hang_on = N                 a command that never completes
 //   refuse = 1                every SC_EXEC_SCSI_CMD refused with E0h, its block untouched,
 //                             as a library that is only a stub does
+//
+// More devices beside the drive, for listings of the bus; each key may come again:
+//
+//   device = 0.2.0 5 PLEXTOR DVDR   PX-716A  1.11
+//                             a device at host adapter, target and logical unit, its SCSI
+//                             peripheral type (5 CD-ROM, 0 disk) and its identification of up
+//                             to 28 characters, which it answers INQUIRY with; with no
+//                             identification it answers no command (selection time-out),
+//                             while SC_GET_DEV_TYPE still names its type, as a library that
+//                             found it when it scanned the bus does
+//   failing_adapter = 1       a host adapter that is counted but fails SC_HA_INQUIRY
+//                             (SS_INVALID_HA), as one whose driver went away
+//   dev_type = answer         SC_GET_DEV_TYPE answered (the drive at `address` is a CD-ROM);
+//                             refuse: E0h, as a library that does not know the request;
+//                             fail: SS_ERR
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +70,23 @@ using namespace aspiBlock;
 const char* const DEFAULT_IDENTIFICATION = "MATSHITADVD-RAM UJ-85J  1.00";
 const uint8_t WRITE_COMMAND = 0xEA;
 const uint8_t SS_NO_ADAPTERS = 0xE8;
+const uint8_t CD_ROM = 5;
+
+struct Address {
+    int hostAdapter;
+    int target;
+    int lun;
+};
+
+// A device beside the drive: in memory only, new with every process.
+struct OtherDevice {
+    Address address;
+    uint8_t type;
+    bool answers;
+    std::string identification;
+};
+
+enum DeviceTypeAnswer { DEVICE_TYPE_ANSWERED, DEVICE_TYPE_REFUSED, DEVICE_TYPE_FAILED };
 
 struct Config {
     int adapters = 1;
@@ -72,6 +104,9 @@ struct Config {
     int delayMilliseconds = 5;
     bool refusesCommands = false;
     SimDrive faults = {};  // only the fault fields count
+    std::vector<OtherDevice> others;
+    DeviceTypeAnswer deviceTypes = DEVICE_TYPE_ANSWERED;
+    int failingAdapter = -1;
 };
 
 // Guarded by the library's lock (LibraryLockHeld).
@@ -79,6 +114,7 @@ struct Library {
     bool started = false;
     Config config;
     SimDrive drive;
+    std::vector<SimDrive> others;  // one for each of config.others
 };
 
 Library& library() {
@@ -100,6 +136,23 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
         if (end == at) return bytes;
         bytes.push_back(uint8_t(value));
     }
+}
+
+// "0.2.0 5 PLEXTOR DVDR   PX-716A  1.11": the identification is the rest of the line after one
+// blank, its own blanks kept.
+void addDevice(Config* config, const std::string& value) {
+    OtherDevice device = {};
+    int type = 0;
+    int used = 0;
+    if (sscanf(value.c_str(), "%d.%d.%d %d%n", &device.address.hostAdapter,
+               &device.address.target, &device.address.lun, &type, &used) != 4) {
+        fprintf(stderr, "WNASPI32.DLL (simulated): bad device \"%s\"\n", value.c_str());
+        return;
+    }
+    device.type = uint8_t(type);
+    device.answers = size_t(used) < value.size();
+    if (device.answers) device.identification = value.substr(size_t(used) + 1);
+    config->others.push_back(device);
 }
 
 void setting(Config* config, const std::string& key, const std::string& value) {
@@ -124,6 +177,12 @@ void setting(Config* config, const std::string& key, const std::string& value) {
     else if (key == "residue") faults.residue = number;
     else if (key == "hang_on") faults.hangOn = number;
     else if (key == "refuse") config->refusesCommands = number != 0;
+    else if (key == "device") addDevice(config, value);
+    else if (key == "failing_adapter") config->failingAdapter = number;
+    else if (key == "dev_type")
+        config->deviceTypes = value == "refuse" ? DEVICE_TYPE_REFUSED
+                              : value == "fail" ? DEVICE_TYPE_FAILED
+                                                : DEVICE_TYPE_ANSWERED;
     else fprintf(stderr, "WNASPI32.DLL (simulated): unknown setting \"%s\"\n", key.c_str());
 }
 
@@ -177,6 +236,8 @@ void start(Library* lib) {
     const char* path = getenv("WNASPI32_SIM_CONFIG");
     if (path != nullptr) readConfig(&lib->config, path);
     lib->drive = driveFor(lib->config);
+    for (const OtherDevice& other : lib->config.others)
+        lib->others.push_back(newSimDrive(other.identification.c_str()));
 }
 
 void logCommand(const Library& lib, const uint8_t* block) {
@@ -201,6 +262,25 @@ bool isDriveAddress(const Config& config, const uint8_t* block) {
            block[LUN] == config.lun;
 }
 
+// The other device at the block's address, or -1.
+int otherAt(const Config& config, const uint8_t* block) {
+    for (size_t i = 0; i < config.others.size(); ++i) {
+        const Address& at = config.others[i].address;
+        if (block[HA_ID] == at.hostAdapter && block[TARGET] == at.target && block[LUN] == at.lun)
+            return int(i);
+    }
+    return -1;
+}
+
+// The device that answers a command at the block's address: the drive, another device that
+// answers, or none (null).
+SimDrive* deviceAt(Library* lib, const uint8_t* block) {
+    if (isDriveAddress(lib->config, block)) return &lib->drive;
+    const int other = otherAt(lib->config, block);
+    if (other < 0 || !lib->config.others[size_t(other)].answers) return nullptr;
+    return &lib->others[size_t(other)];
+}
+
 // What the drive made of the command, as the adapter reports it; false when it never ends.
 bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
     const uint32_t bufLen = read32(block, BUF_LEN);
@@ -209,7 +289,8 @@ bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
         outcome->status = SS_INVALID_HA;
         return true;
     }
-    if (!isDriveAddress(lib->config, block)) {
+    SimDrive* const device = deviceAt(lib, block);
+    if (device == nullptr) {
         outcome->haStat = HASTAT_SEL_TO;
         return true;
     }
@@ -223,9 +304,9 @@ bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
     }
     const bool wasActive = lib->drive.activated;
     const SimAnswer answer =
-        simDriveExecute(&lib->drive, block + CDB, block[CDB_LEN], data, length, direction);
+        simDriveExecute(device, block + CDB, block[CDB_LEN], data, length, direction);
     if (!answer.completes) return false;
-    if (block[CDB] == WRITE_COMMAND)
+    if (device == &lib->drive && block[CDB] == WRITE_COMMAND)
         writeFile(lib->config.payloadFile, lib->drive.payload.data(), lib->drive.payload.size());
     if (lib->drive.activated && !wasActive) {
         const std::string identification = simDriveIdentification(lib->drive);
@@ -267,9 +348,23 @@ DWORD inquire(Library* lib, uint8_t* block) {
     unique[2] = config.residual ? 1 : 0;
     unique[3] = uint8_t(config.targets);
     write32(unique, 4, config.maxTransfer);
-    const bool known = block[HA_ID] < config.adapters;
+    const bool known = block[HA_ID] < config.adapters && block[HA_ID] != config.failingAdapter;
     answerInquiry(block, known ? SS_COMP : SS_INVALID_HA, uint8_t(config.adapters), unique);
     return block[STATUS];
+}
+
+DWORD deviceType(Library* lib, uint8_t* block) {
+    const Config& config = lib->config;
+    uint8_t status = SS_COMP;
+    if (config.deviceTypes == DEVICE_TYPE_REFUSED) return SS_INVALID_SRB;  // block untouched
+    const int other = otherAt(config, block);
+    if (config.deviceTypes == DEVICE_TYPE_FAILED) status = SS_ERR;
+    else if (block[HA_ID] >= config.adapters) status = SS_INVALID_HA;
+    else if (isDriveAddress(config, block)) block[DEVICE_TYPE_FIELD] = CD_ROM;
+    else if (other >= 0) block[DEVICE_TYPE_FIELD] = config.others[size_t(other)].type;
+    else status = SS_NO_DEVICE;
+    block[STATUS] = status;
+    return status;
 }
 
 DWORD command(Library* lib, uint8_t* block) {
@@ -302,6 +397,7 @@ ASPI_EXPORT DWORD ASPI_CALL SendASPI32Command(void* srb) {
     start(&lib);
     switch (block[CMD]) {
     case SC_HA_INQUIRY: return inquire(&lib, block);
+    case SC_GET_DEV_TYPE: return deviceType(&lib, block);
     case SC_EXEC_SCSI_CMD: return command(&lib, block);
     default: block[STATUS] = SS_INVALID_SRB; return SS_INVALID_SRB;
     }

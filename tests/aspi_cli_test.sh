@@ -10,51 +10,18 @@
 # kelvo.exe, runs under Wine (scripts/wine32) with the PE32 library next to it, in place of
 # Wine's own, from another folder than the program's; its streams end their lines in CR LF.
 set -u
-kind=$1
-library=$2
-make_image=$3
-kelvo=$4
-shift 4
-runner=("$@")
-wine32=$(cd "$(dirname "$0")/.." && pwd)/scripts/wine32
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+. "$(dirname "$0")/simulated_aspi.sh"
 
 old='MATSHITADVD-RAM UJ-85J  1.00'
 new='MATSHITADVD-RAM UJ-85J  1.01'
 other='MATSHITADVD-RAM UJ-86J  1.00'
-nl=$'\n'
 cr=$'\r'
 module_not_found='The specified module could not be found.'
 file_not_found='The system cannot find the file specified.'
-
-if [ "$kind" = wine32 ]; then
-    mkdir program
-    cp "$kelvo" program/kelvo.exe
-    cp "$library" program/WNASPI32.DLL
-    kelvo_command=("$wine32" "$work/program/kelvo.exe")
-    export WINEDLLOVERRIDES=wnaspi32=n
-    library_path=
-    files=Z:  # the host's files as Wine names them
-    nl=$'\r\n'
+if [ "$kind" = wine32 ]; then  # Wine's own wording
     module_not_found='Module not found.'
     file_not_found='File not found.'
-else
-    kelvo_command=("${runner[@]}" "$kelvo")
-    library_path=$library
-    files=
 fi
-
-passed=0
-failed=0
-problems=0
-
-fail() {
-    echo "FAIL: $1: $2"
-    problems=1
-}
 
 # A new simulated drive at 0.1.0 that identifies itself as $old; each argument is one more
 # line of the library's configuration.
@@ -76,7 +43,7 @@ run() {
     shift
     printf '%s\n' "$answer" |
         WNASPI32_SIM_CONFIG="$files$work/config" LD_LIBRARY_PATH="$library_path" \
-            "${kelvo_command[@]}" "$@" > out.txt 2> err.txt
+            "${program_command[@]}" "$@" > out.txt 2> err.txt
     status=$?
 }
 
@@ -108,11 +75,6 @@ check_payload() {  # TITLE IMAGE [PAYLOAD BYTES RECEIVED]
 # The request flags the library saw for one operation code, one line for each command.
 flags_of() {  # OPERATION CODE
     awk -v code="$1" '$7 == code { print $3 }' log | sort -u
-}
-
-finish() {
-    if [ $problems = 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-    problems=0
 }
 
 # What the program says before its question: the image's name and the drive's.

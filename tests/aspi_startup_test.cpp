@@ -62,6 +62,7 @@ Findings startsOnceForEveryRecord(DWORD supportInfo, int32_t highestHostAdapter,
                  highestHostAdapter);
     found.expect("loader calls", fake->loaderCalls, loaderCalls);
     found.expect("adapters examined", fake->aspi.inquiredAdapters, std::vector<int>{0, 1});
+    found.expect("adapter count", aspiAdapterCount(second), highestHostAdapter + 1);
     found.expectText("trace", trace.text(), "");
     free(first);
     free(second);
@@ -94,6 +95,9 @@ Findings failsForGood(StartupFault fault, DWORD supportInfo, const std::string& 
     found.expect("examination", aspiExamine(later, 0), -1);
     found.expect("default alignment", later->alignmentMask, 3);
     found.expect("default highest target", later->highestTarget, 7);
+    // Only a library that was never loaded is no library at all.
+    found.expect("adapter count", aspiAdapterCount(later),
+                 fault == SEARCH_UNCHANGED || fault == NO_LIBRARY ? ASPI_NO_LIBRARY : -1);
     found.expectText("later trace", laterTrace.text(), "");
     // A search that still holds the current directory is not used to look for the library.
     found.expect("loader calls", fake->loaderCalls,

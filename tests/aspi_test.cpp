@@ -521,4 +521,49 @@ TEST_F(AspiBackend, AdapterThatDoesNotAnswerLeavesDefaultsAndStillOpens) {
     EXPECT_EQ(untouched->alignmentMask, -1);
 }
 
+// What a listing of the bus learns from SC_GET_DEV_TYPE, one row a kind of answer.
+TEST_F(AspiBackend, DeviceTypeIsTheLibrarysAnswerOrNoDeviceOrAFailureSaid) {
+    struct Case {
+        const char* title;
+        bool answered;
+        DWORD returned;
+        uint8_t status;
+        uint8_t type;
+        int32_t result;
+        const char* trace;
+    } cases[] = {
+        {"a CD-ROM", true, SS_COMP, SS_COMP, 5, 5, ""},
+        {"a disk", true, SS_COMP, SS_COMP, 0, 0, ""},
+        {"no device at the address", true, aspiBlock::SS_NO_DEVICE, aspiBlock::SS_NO_DEVICE, 5,
+         ASPI_NO_DEVICE, ""},
+        {"a library that does not know the request", false, 0, 0, 0, -1,
+         "// aspiGetDeviceType.SendASPI32Command = xE0 (224) != x0 (0)\n"
+         "// aspiGetDeviceType.SRB_Status = x0 (0)\n"},
+        {"a library that fails it", true, SS_ERR, SS_ERR, 5, -1,
+         "// aspiGetDeviceType.SRB_Status = x4 (4)\n"},
+        {"no such adapter", true, aspiBlock::SS_INVALID_HA, aspiBlock::SS_INVALID_HA, 5, -1,
+         "// aspiGetDeviceType.SRB_Status = x81 (129)\n"},
+    };
+    for (const Case& c : cases) {
+        fake->deviceTypeAnswered = c.answered;
+        fake->deviceTypeReturned = c.returned;
+        fake->deviceTypeStatus = c.status;
+        fake->deviceType = c.type;
+        fake->deviceTypeRequests.clear();
+        CapturedStream trace;
+        Record aspi = newRecord(trace.stream());
+        EXPECT_EQ(aspiGetDeviceType(aspi.get(), 2, 9, 7), c.result) << c.title;
+        EXPECT_EQ(trace.text(), c.trace) << c.title;
+        // SRB_GDEVBlock: command 1, adapter, then target and logical unit at offsets 8 and 9.
+        const std::vector<uint8_t> request = {1, 0, 2, 0, 0, 0, 0, 0, 9, 7, 0, 0};
+        ASSERT_EQ(fake->deviceTypeRequests.size(), 1u) << c.title;
+        EXPECT_EQ(fake->deviceTypeRequests[0], request) << c.title;
+    }
+    // An address part beyond 0 to 255 never reaches the library.
+    fake->deviceTypeRequests.clear();
+    EXPECT_EQ(aspiGetDeviceType(newRecord(stderr).get(), 0, 256, 0), -1);
+    EXPECT_EQ(aspiGetDeviceType(nullptr, 0, 0, 0), -1);
+    EXPECT_TRUE(fake->deviceTypeRequests.empty());
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform.h"
 #include "run_kelvo.h"
 #include "scsi.h"
+#include "test_images.h"
 #include "update.h"
 
 namespace {
@@ -25,21 +26,6 @@ const char* const FIRMWARE = "MATSHITADVD-RAM UJ-85J  1.00";
 const char* const DRIVE_E = "\\\\.\\e:";
 const Bytes INQUIRY = {0x12, 0, 0, 0, 0x24, 0};
 const Bytes CLOSING = {0xF5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-
-// A valid image for `name` whose payload differs from chunk to chunk, and whose header
-// bytes that the tool does not examine are not zero either.
-Bytes firmwareImage(uint32_t payloadSize, const char* name = FIRMWARE) {
-    Bytes image(IMAGE_HEADER_SIZE + payloadSize);
-    memcpy(image.data(), name, IMAGE_NAME_LENGTH);
-    for (uint32_t at = 28; at < IMAGE_HEADER_SIZE; ++at) image[at] = uint8_t(0xA0 + at);
-    for (uint32_t i = 0; i < payloadSize; ++i)
-        image[IMAGE_HEADER_SIZE + i] = uint8_t((i * 13) ^ (i >> 8));
-    for (int byte = 0; byte < 4; ++byte) image[36 + byte] = uint8_t(payloadSize >> (24 - 8 * byte));
-    const uint16_t checksum = imagePayloadChecksum(image.data(), uint32_t(image.size()));
-    image[42] = uint8_t(checksum >> 8);
-    image[43] = uint8_t(checksum);
-    return image;
-}
 
 Bytes payloadOf(const Bytes& image) {
     return Bytes(image.begin() + IMAGE_HEADER_SIZE, image.end());
@@ -516,21 +502,6 @@ TEST_F(UpdateTest, ImageWithoutPayloadSendsOnlyTheClosingCommand) {
     uint8_t answer[1024];
     sendClosingCommand(scsi, answer);
     EXPECT_EQ(cdbsSent(drive), std::vector<Bytes>{CLOSING});
-}
-
-// The image as hexadecimal text in a file of about 3.5 MB, as some firmware is shipped.
-Bytes hexContainer(const Bytes& image) {
-    std::string text(5000, '.');
-    text += '<';
-    char group[10];
-    for (size_t at = 0; at < image.size(); at += 4) {
-        snprintf(group, sizeof group, "%02x%02x%02x%02x ", image[at], image[at + 1],
-                 image[at + 2], image[at + 3]);
-        text += group;
-    }
-    text += '>';
-    text.resize(3500000, '.');
-    return Bytes(text.begin(), text.end());
 }
 
 TEST_F(UpdateTest, ImageInAHexContainerIsSavedAndFlashed) {

@@ -175,4 +175,26 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 
 }  // extern "C"
 
+// ---- The listing's calls (kelvo-list): the drive letters and what each is. Only the tests'
+// fake implements them here; the POSIX programs list Linux's own nodes instead. ----
+
+typedef unsigned int UINT;
+
+#define DRIVE_UNKNOWN 0U
+#define DRIVE_NO_ROOT_DIR 1U
+#define DRIVE_REMOVABLE 2U
+#define DRIVE_FIXED 3U
+#define DRIVE_REMOTE 4U
+#define DRIVE_CDROM 5U
+#define DRIVE_RAMDISK 6U
+
+extern "C" {
+
+DWORD GetLogicalDrives(void);
+UINT GetDriveTypeA(LPCSTR rootPath);
+
+}  // extern "C"
+
+// ---- end of the listing's calls ----
+
 #endif

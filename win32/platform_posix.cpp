@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -23,6 +24,7 @@ struct UpdateShield {
     sigset_t previousMask;
     pthread_t watcher;
     bool watching;
+    std::atomic<bool> lowering;  // the watcher's next signal is its last
 };
 
 namespace {
@@ -65,20 +67,21 @@ bool platformPassThroughCarriesUpdate(FILE* errors) {
 namespace {
 
 // Takes every shielded signal that reaches the program until the shield is lowered. The
-// notice is written straight to the descriptor: the thread may be cancelled at any moment,
-// and must not be holding the stream's lock then.
+// notice is written straight to the descriptor, past the stream and its lock, which the
+// program's own thread may hold.
 void* watchSignals(void* argument) {
     const UpdateShield* shield = static_cast<const UpdateShield*>(argument);
     bool noticed = false;
     for (;;) {
         int taken = 0;
-        if (sigwait(&shield->shielded, &taken) != 0 || taken == SIGPIPE || noticed) continue;
+        if (sigwait(&shield->shielded, &taken) != 0) continue;
+        if (shield->lowering.load()) return nullptr;
+        if (taken == SIGPIPE || noticed) continue;
         noticed = true;
         const ssize_t written =
             write(fileno(shield->notices), UPDATE_SHIELD_NOTICE, strlen(UPDATE_SHIELD_NOTICE));
         (void)written;  // nothing better to do where even the notice cannot be written
     }
-    return nullptr;
 }
 
 }  // namespace
@@ -101,8 +104,11 @@ UpdateShield* newUpdateShield(FILE* notices) {
 // program ends as the update ends, not as the signal would have it.
 void updateShieldLower(UpdateShield* shield) {
     if (shield == nullptr) return;
+    // Woken by a signal of its own rather than cancelled: a cancelled thread unwinds through
+    // a library that a program may not have (libgcc_s, loaded on the first cancellation).
     if (shield->watching) {
-        pthread_cancel(shield->watcher);
+        shield->lowering.store(true);
+        pthread_kill(shield->watcher, SIGPIPE);
         pthread_join(shield->watcher, nullptr);
     }
     struct sigaction ignore = {};

@@ -128,6 +128,20 @@ DWORD answerAspiCommand(uint8_t* block) {
     return answer.returned;
 }
 
+// ---- The listing's (kelvo-list) ----
+const size_t DEVICE_TYPE_BLOCK_SIZE = 12;  // SRB_GDEVBlock as published
+
+DWORD answerAspiDeviceType(uint8_t* block) {
+    FakeKernel32& fake = state();
+    fake.deviceTypeRequests.emplace_back(block, block + DEVICE_TYPE_BLOCK_SIZE);
+    if (!fake.deviceTypeAnswered) return aspiBlock::SS_INVALID_SRB;
+    if (fake.deviceTypeStatus == aspiBlock::SS_COMP)
+        block[aspiBlock::DEVICE_TYPE_FIELD] = fake.deviceType;
+    block[aspiBlock::STATUS] = fake.deviceTypeStatus;
+    return fake.deviceTypeReturned;
+}
+// ---- end of the listing's ----
+
 DWORD fakeGetASPI32SupportInfo(void) { return state().aspi.supportInfo; }
 
 DWORD fakeSendASPI32Command(void* srb) {
@@ -135,6 +149,7 @@ DWORD fakeSendASPI32Command(void* srb) {
     switch (block[aspiBlock::CMD]) {
     case aspiBlock::SC_HA_INQUIRY: return answerAspiInquiry(block);
     case aspiBlock::SC_EXEC_SCSI_CMD: return answerAspiCommand(block);
+    case aspiBlock::SC_GET_DEV_TYPE: return answerAspiDeviceType(block);  // the listing's
     default: return aspiBlock::SS_INVALID_SRB;
     }
 }
@@ -359,5 +374,25 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
     handlers.erase(found);
     return TRUE;
 }
+
+// ---- The listing's (kelvo-list): the drive letters ----
+
+DWORD GetLogicalDrives(void) {
+    DWORD letters = 0;
+    for (const auto& drive : state().driveTypes) letters |= DWORD(1) << (drive.first - 'A');
+    return letters;
+}
+
+UINT GetDriveTypeA(LPCSTR rootPath) {
+    FakeKernel32& fake = state();
+    fake.driveTypeRoots.push_back(rootPath);
+    const std::string root = rootPath;
+    const auto drive = fake.driveTypes.find(root.empty() ? '?' : root[0]);
+    if (root.size() != 3 || root.substr(1) != ":\\" || drive == fake.driveTypes.end())
+        return DRIVE_NO_ROOT_DIR;
+    return drive->second;
+}
+
+// ---- end of the listing's ----
 
 }  // extern "C"

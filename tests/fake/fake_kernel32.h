@@ -126,6 +126,20 @@ struct FakeKernel32 {
 
     // The ASPI library, a working one with one host adapter after a reset
     FakeAspi aspi;
+
+    // ---- The listing's (kelvo-list) ----
+    // Drive letters: GetLogicalDrives reports these, GetDriveTypeA answers with their types
+    // (DRIVE_NO_ROOT_DIR for any other root).
+    std::map<char, UINT> driveTypes;
+    std::vector<std::string> driveTypeRoots;  // every root GetDriveTypeA was asked about
+    // SC_GET_DEV_TYPE: unknown to the library (E0h returned, the block untouched) until
+    // answered; then the answer's status, and its type for SS_COMP.
+    bool deviceTypeAnswered;
+    DWORD deviceTypeReturned;
+    BYTE deviceTypeStatus;
+    BYTE deviceType;
+    std::vector<std::vector<uint8_t>> deviceTypeRequests;  // the first 12 bytes of each block
+    // ---- end of the listing's ----
 };
 
 // A library with the two entry points every ASPI for Win32 library has, answering from

@@ -1,0 +1,53 @@
+#include "drive_sources.h"
+
+namespace {
+
+const int32_t HIGHEST_LUN = 7;
+const int32_t CD_ROM = 5;  // the peripheral device type of an optical drive
+
+// One adapter's devices. A failed SC_GET_DEV_TYPE is the library's, not one device's (a
+// library that does not know the request fails it everywhere): the note says where the walk
+// of that adapter stopped.
+void listAdapter(Listing* listing, int32_t hostAdapter) {
+    char subject[128];
+    const int32_t highestTarget = scsiAspiHighestTarget(listing->scsi, hostAdapter);
+    if (highestTarget < 0) {
+        snprintf(subject, sizeof subject, "ASPI adapter %d:", hostAdapter);
+        listingNote(listing, subject);
+        return;
+    }
+    listingForgetTrace(listing);
+    for (int32_t target = 0; target <= highestTarget; ++target) {
+        for (int32_t lun = 0; lun <= HIGHEST_LUN; ++lun) {
+            const int32_t type = scsiAspiDeviceType(listing->scsi, hostAdapter, target, lun);
+            if (type < 0 && type != SCSI_NO_DEVICE) {
+                snprintf(subject, sizeof subject, "ASPI adapter %d not listed from %d.%d.%d on:",
+                         hostAdapter, hostAdapter, target, lun);
+                listingNote(listing, subject);
+                return;
+            }
+            if (type != CD_ROM) continue;
+            char index[40];
+            snprintf(index, sizeof index, "%d.%d.%d", hostAdapter, target, lun);
+            listingAskDrive(listing, index, "ASPI");
+        }
+    }
+}
+
+}  // namespace
+
+// Where there is no library at all (most systems today) nothing is said: kelvo then takes an
+// ASPI address as a device path, as the README tells.
+void listAspiDrives(Listing* listing) {
+    const int32_t adapters = scsiAspiAdapters(listing->scsi);
+    if (adapters == SCSI_NO_ASPI_LIBRARY) {
+        listingForgetTrace(listing);
+        return;
+    }
+    if (adapters < 0) {
+        listingNote(listing, "ASPI:");
+        return;
+    }
+    for (int32_t hostAdapter = 0; hostAdapter < adapters; ++hostAdapter)
+        listAdapter(listing, hostAdapter);
+}

@@ -1,0 +1,76 @@
+// Linux's SCSI generic devices, as lsscsi -g lists them: /sys/class/scsi_generic/sgN/device
+// is the SCSI device, whose "type" is its peripheral device type and whose "block" folder
+// names the block device bound to it (srM for an optical drive whose sr driver is loaded).
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "drive_sources.h"
+
+namespace {
+
+const int CD_ROM = 5;
+
+// The names in a folder that are not "." or "..", in no particular order.
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* directory = opendir(folder.c_str());
+    if (directory == nullptr) return names;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(directory);
+    return names;
+}
+
+// The sg numbers of the devices, in order: sg2 before sg10.
+std::vector<int> sgNumbers(const std::string& folder) {
+    std::vector<int> numbers;
+    for (const std::string& name : namesIn(folder)) {
+        int number = -1;
+        char rest = '\0';
+        if (sscanf(name.c_str(), "sg%d%c", &number, &rest) == 1 && number >= 0)
+            numbers.push_back(number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+int peripheralType(const std::string& device) {
+    FILE* file = fopen((device + "/type").c_str(), "r");
+    if (file == nullptr) return -1;
+    int type = -1;
+    if (fscanf(file, "%d", &type) != 1) type = -1;
+    fclose(file);
+    return type;
+}
+
+bool exists(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0;
+}
+
+// The device's sr node where a block device is bound to it and its node is there, else its
+// own sg node: the names a user reads in lsscsi -g and in the README; kelvo takes either.
+std::string nodeOf(const std::string& device, int sg, const std::string& dev) {
+    for (const std::string& block : namesIn(device + "/block")) {
+        if (exists(dev + "/" + block)) return dev + "/" + block;
+    }
+    return dev + "/sg" + std::to_string(sg);
+}
+
+}  // namespace
+
+void listLinuxDrives(Listing* listing, const char* sysfs, const char* dev) {
+    const std::string folder = std::string(sysfs) + "/class/scsi_generic";
+    for (const int sg : sgNumbers(folder)) {
+        const std::string device = folder + "/sg" + std::to_string(sg) + "/device";
+        if (peripheralType(device) != CD_ROM) continue;
+        listingAskDrive(listing, nodeOf(device, sg, dev).c_str(), "SG_IO");
+    }
+}

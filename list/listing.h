@@ -1,0 +1,50 @@
+// The listing: each drive kelvo can reach, asked as kelvo asks it, and each firmware file,
+// judged as kelvo judges it, on a line of its own. Drives, files and the SCSI layers are
+// kelvo's own code (tool/ and scsi/scsi.h), so that the two programs never disagree.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "scsi.h"
+#include "text_capture.h"
+
+const int32_t LISTED_INDEX_SIZE = 128;
+const int32_t LISTED_IDENTIFICATION_SIZE = 29;  // 28 characters and the terminator
+
+// One drive of the listing, as kelvo finds it under `index`.
+struct ListedDrive {
+    char index[LISTED_INDEX_SIZE];
+    bool answered;  // the INQUIRY answered: `identification` holds what it said
+    char identification[LISTED_IDENTIFICATION_SIZE];
+};
+
+struct Listing {
+    FILE* out;              // the listing's lines
+    Scsi* scsi;             // one handle for every drive, its traces going into `capture`
+    TextCapture* capture;   // the SCSI layers' traces and the file checks' messages
+    ListedDrive* drives;
+    int32_t driveCount;
+    int32_t driveCapacity;
+    bool outOfMemory;       // a drive could not be kept: the listing is incomplete
+};
+
+// A listing that prints on `out`; null when memory, a pipe or the SCSI handle cannot be had.
+Listing* newListing(FILE* out);
+
+// Opens the drive named `index` (as the user gives it to kelvo) as kelvo does, asks it who it
+// is with kelvo's INQUIRY, prints its line and keeps it for the files. `path` says how the
+// system reaches it: "pass-through", "ASPI" or "SG_IO".
+void listingAskDrive(Listing* listing, const char* index, const char* path);
+
+// A line about something that kept drives from the listing: `subject`, then what the SCSI
+// layers traced since the last line.
+void listingNote(Listing* listing, const char* subject);
+
+// Drops what the SCSI layers traced since the last line.
+void listingForgetTrace(Listing* listing);
+
+// Checks the file as kelvo does (a container's image taken out in memory, nothing saved) and
+// prints its line: valid, its firmware name and the listed drives kelvo takes it for; or
+// kelvo's reason. True when it is valid.
+bool listingJudgeFile(Listing* listing, const char* path);

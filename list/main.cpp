@@ -1,0 +1,3 @@
+#include "list_driver.h"
+
+int main(int argc, char** argv) { return kelvoListMain(argc, argv); }
