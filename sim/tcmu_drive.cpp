@@ -3,12 +3,15 @@
 // that /dev/uioN maps, so that a local SCSI device made of it (tcm_loop) is the drive, and
 // every command a program sends it crosses the kernel's whole SCSI stack.
 //
-//   tcmu_drive <uio node> <identification> <payload file> [write milliseconds]
+//   tcmu_drive <uio node> <identification> <payload file> [write milliseconds [command log]]
 //
 // Runs until the device goes away. Each time the closing command activates an image, the
 // payload the drive received is written to <payload file>. Each write command takes
 // <write milliseconds> (0 unless given), as a drive writing its flash does: long enough for
-// a test to interrupt the program that updates it in the middle of an update.
+// a test to interrupt the program that updates it in the middle of an update. With a command
+// log, the operation code of every command the drive receives is appended to it, one line
+// each in two hex digits, before the drive answers: what reached the drive is known once a
+// program that sent it has its answer.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -88,12 +91,17 @@ struct Served {
     SimDrive drive;
     const char* payloadPath;
     unsigned writeMilliseconds;
+    FILE* commandLog;  // or none
 };
 
 void execute(uint8_t* map, uint8_t* entry, Served* served) {
     SimDrive* drive = &served->drive;
     const uint8_t* cdb = map + readAt<uint64_t>(entry, TCMU_AT_REQUEST_CDB_OFFSET);
     const int32_t length = cdbLength(cdb[0]);
+    if (served->commandLog != nullptr) {
+        fprintf(served->commandLog, "%02X\n", cdb[0]);
+        fflush(served->commandLog);
+    }
     const std::vector<uint8_t> command(cdb, cdb + length);
     std::vector<Piece> pieces(readAt<uint32_t>(entry, TCMU_AT_REQUEST_PIECE_COUNT));
     size_t total = 0;
@@ -156,10 +164,16 @@ void serveRing(uint8_t* map, Served* served) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 && argc != 5) {
+    if (argc < 4 || argc > 6) {
         fprintf(stderr,
-                "usage: %s <uio node> <identification> <payload file> [write milliseconds]\n",
+                "usage: %s <uio node> <identification> <payload file> "
+                "[write milliseconds [command log]]\n",
                 argv[0]);
+        return 1;
+    }
+    FILE* commandLog = argc == 6 ? fopen(argv[5], "a") : nullptr;
+    if (argc == 6 && commandLog == nullptr) {
+        fprintf(stderr, "tcmu_drive: cannot open %s\n", argv[5]);
         return 1;
     }
     const int device = open(argv[1], O_RDWR);
@@ -171,7 +185,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "tcmu_drive: cannot map %s\n", argv[1]);
         return 1;
     }
-    Served served = {newSimDrive(argv[2]), argv[3], argc == 5 ? unsigned(atoi(argv[4])) : 0};
+    Served served = {newSimDrive(argv[2]), argv[3], argc >= 5 ? unsigned(atoi(argv[4])) : 0,
+                     commandLog};
     // Each write tells the kernel that answers are ready; each read waits for its signal that
     // commands are queued. Commands queued before the node was opened (the kernel scans a
     // new drive at once) raised no signal that a read would see: they are served first.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks one case of the run that scripts/linux-vm made in a virtual machine with a real
-# Linux kernel: kelvo's standard output, standard error (after its banner) and exit status
-# on the MATSHITA drives there; for drive_commands what reached QEMU's drives, for
-# tcmu_payload* what the simulated drives received.
+# Checks one case of a run that scripts/linux-vm or scripts/linux-vm-wine made in a virtual
+# machine with a real Linux kernel: the program's standard output, standard error (after
+# kelvo's banner) and exit status on the MATSHITA drives there, and for a case on a fresh
+# simulated drive what the drive received; for *drive_commands what reached QEMU's drives,
+# for *payload* what a simulated drive activated. The wine_ cases ran kelvo.exe under Wine.
 #
 #   linux_vm_test.sh RESULTS CASE
 set -u
@@ -15,50 +16,95 @@ image="Selected firmware: MATSHITADVD-RAM UJ-85J  1.01$nl"
 drive="${image}Selected device:   MATSHITADVD-RAM UJ-85J  1.00$nl"
 running="${drive}Continue? Firmware update running, do not interrupt ..."
 declined="${drive}Continue? Not confirmed, exiting$nl"
+updated="${image}Selected device:   MATSHITADVD-RAM UJ-85J  1.01${nl}Continue? "
+updated+="Not confirmed, exiting$nl"
+mismatch="Selected firmware: MATSHITADVD-RAM UJ-862  1.01${nl}Selected device:   "
+mismatch+="MATSHITADVD-RAM UJ-85J  1.00${nl}Selected device does not match firmware$nl"
 # Refused by the stand-in before SG_IO: the adapter takes 16 KiB, a chunk is 32816 bytes.
 too_large="// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.$cr$nl"
 too_large+="// sptxSay x 0 0 8030 E (ioctl status length senseLength)${nl}sp_write returned -1$nl"
 no_scsi="// sptxSay.DeviceIoControl: x1 (1) Incorrect function.$cr$nl"
 no_scsi+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
+not_started="update not started: the kernel sends the drive's closing command only for root or "
+not_started+="a process with CAP_SYS_RAWIO$nl"
 
-# The three confirmed updates on drive A (root on its sr and sg nodes, a user on its sr node)
-# sent their first chunk, which the drive refused with ILLEGAL REQUEST, INVALID COMMAND
-# OPERATION CODE; nothing else vendor-specific went out, and nothing at all to drive B.
+# Wine passes the oversized chunk to the kernel, whose refusal it words as its own; a failed
+# call leaves the sense length 0; a path that is no SCSI device is refused by Wine itself.
+wine_too_large="// sptxSay x 0 0 8030 0 (ioctl status length senseLength)${nl}sp_write returned -1$nl"
+wine_no_scsi="// sptxSay.DeviceIoControl: x32 (50) Request not supported.$cr$nl"
+wine_no_scsi+="// sptxSay x 0 0 29 0 (ioctl status length senseLength)$nl"
+wine_no_scsi+="Selected drive X: does not appear to be a matshita device$nl"
+# Whatever the device, even one whose adapter takes 16 KiB, or none at all.
+wine_capabilities="MaximumTransferLength 32768, MaximumPhysicalPages 8, AlignmentMask 0x1000$nl"
+
+# The confirmed updates on drive A (root on its sr and sg nodes) sent their first chunk,
+# which the drive refused with ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE; nothing else
+# vendor-specific went out, and nothing at all to drive B.
 refused_write=$'target 0 command 234\ntarget 0 sense key 0x05 asc 0x20 ascq 0x00'
-vendor_commands="$refused_write$nl--$nl$refused_write$nl--$nl$refused_write$nl"
+vendor_commands="$refused_write$nl--$nl$refused_write$nl"
 
+# What a fresh simulated drive received of the program (INQUIRY, and the vendor's write and
+# closing commands), one operation code a line; unset where the case does not look.
+unset received
+
+banner=yes
 case $case_name in
-sr_declined | sg_declined | sr_declined_32_bit) status=0 out=$declined err="" ;;
-sr_mismatch)
-    status=1
-    out="Selected firmware: MATSHITADVD-RAM UJ-862  1.01${nl}Selected device:   "
-    out+="MATSHITADVD-RAM UJ-85J  1.00${nl}Selected device does not match firmware$nl"
-    err="" ;;
-sr_update_refused | sg_update_refused | sr_update_not_root)
+sr_declined | sg_declined | sr_declined_32_bit | wine_sr_declined | wine_sg_declined)
+    status=0 out=$declined err="" ;;
+sr_mismatch | wine_sr_mismatch | wine_sg_mismatch) status=1 out=$mismatch err="" ;;
+sr_update_refused | sg_update_refused | wine_sr_update_refused | wine_sg_update_refused)
     status=1 out=$running err="sp_write returned -2$nl" ;;
+sr_update_not_root) status=1 out=$drive err=$not_started ;;
+tcmu_not_root)  # the kernel would refuse the closing command: nothing is sent
+    status=1 out=$drive err=$not_started received=$'12\n' ;;
 sr_no_access)
     status=1 out=$image
     err="// sptxOpen.CreateFile: x5 (5) Access is denied.$cr${nl}Could not open device$nl" ;;
 sr_chunk_too_large | sg_chunk_too_large) status=1 out=$running err=$too_large ;;
+wine_sr_chunk_too_large)  # the kernel's EIO
+    status=1 out=$running
+    err="// sptxSay.DeviceIoControl: x15 (21) Not ready.$cr$nl$wine_too_large" ;;
+wine_sg_chunk_too_large)  # the kernel's EINVAL
+    status=1 out=$running
+    err="// sptxSay.DeviceIoControl: x57 (87) Invalid parameter.$cr$nl$wine_too_large" ;;
 dev_null)
     status=1 out=$image
     err="${no_scsi}Selected drive /dev/null does not appear to be a matshita device$nl" ;;
 regular_file)
     status=1 out=$image
     err="${no_scsi}Selected drive /work/other.bin does not appear to be a matshita device$nl" ;;
-tcmu_update | tcmu_update_32_bit) status=0 out="${running}Finished$nl" err="" ;;
-tcmu_updated)
-    status=0
-    out="${image}Selected device:   MATSHITADVD-RAM UJ-85J  1.01${nl}Continue? "
-    out+="Not confirmed, exiting$nl"
-    err="" ;;
-tcmu_payload | tcmu_payload_32_bit)  # drives C and D, SCSI targets 3 and 4
-    payload=$results/payload-3
-    [ "$case_name" = tcmu_payload ] || payload=$results/payload-4
+wine_dev_null | wine_regular_file) status=1 out=$image err=$wine_no_scsi ;;
+wine_cdrom0)  # Wine makes no CdRom device of the kernel's drives
+    status=1 out=$image
+    err="// sptxOpen.CreateFile: x2 (2) File not found.$cr${nl}Could not open device$nl" ;;
+wine_no_access)
+    status=1 out=$image
+    err="// sptxOpen.CreateFile: x5 (5) Access denied.$cr${nl}Could not open device$nl" ;;
+wine_capabilities_drive_b | wine_capabilities_dev_null)
+    status=0 out=$wine_capabilities err="" banner=no ;;
+tcmu_update | tcmu_update_32_bit | wine_sr_update | wine_sg_update)
+    status=0 out="${running}Finished$nl" err="" ;;
+wine_sg_update_not_root)  # an sg node opened for writing passes every command, for anyone
+    status=0 out="${running}Finished$nl" err="" received=$'12\nEA\nEA\nEA\nEA\nF5\n' ;;
+wine_sr_update_not_root)  # the kernel refuses the closing command; the drive keeps 1.00
+    status=1 out=$running
+    err="// sptxSay.DeviceIoControl: x5 (5) Access denied.$cr$nl"
+    err+="// sptxSay x 0 0 400 0 (ioctl status length senseLength)${nl}"
+    err+="closing command returned -1$nl"
+    err+="the drive now reports MATSHITADVD-RAM UJ-85J  1.00, not the image's "
+    err+="MATSHITADVD-RAM UJ-85J  1.01$nl"
+    err+="the update may not have taken: power-cycle the drive and check its firmware before "
+    err+="using it$nl"
+    received=$'12\nEA\nEA\nEA\nEA\n12\n' ;;
+tcmu_updated | wine_sr_updated | wine_sg_updated) status=0 out=$updated err="" ;;
+tcmu_payload | tcmu_payload_32_bit | wine_sr_payload | wine_sg_payload)
+    payload=$results/payload-3  # drive C, SCSI target 3
+    [ "$case_name" = tcmu_payload_32_bit ] || [ "$case_name" = wine_sg_payload ] &&
+        payload=$results/payload-4  # drive D
     if cmp <(tail -c +49 "$results/match.bin") "$payload"; then exit 0; fi
     echo "FAIL: the simulated drive did not receive the image's payload unchanged"
     exit 1 ;;
-drive_commands)
+drive_commands | wine_drive_commands)
     got=$(grep -A1 -E 'command (234|245)$' "$results/drive_commands")
     if [ "$got$nl" = "$vendor_commands" ]; then exit 0; fi
     echo "FAIL: the drives received: $got"
@@ -66,8 +112,17 @@ drive_commands)
 *) echo "no such case: $case_name"; exit 1 ;;
 esac
 
+# Under Wine both streams are in text mode: every line ends CR LF, and a system message,
+# which ends CR LF itself, CR CR LF.
+line_end=
+if [ "${case_name#wine_}" != "$case_name" ]; then
+    line_end=$cr
+    out=${out//$nl/$cr$nl}
+    err=${err//$nl/$cr$nl}
+    case_name=${case_name#wine_}
+fi
+
 dir=$results/$case_name
-banner='^kelvo V 1\.01 compiled at [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
 problems=0
 if [ "$(cat "$dir/status" 2> /dev/null)" != "$status" ]; then
     echo "FAIL: exit status $(cat "$dir/status" 2> /dev/null), expected $status"; problems=1
@@ -75,10 +130,23 @@ fi
 if ! cmp -s "$dir/stdout" <(printf '%s' "$out"); then
     echo "FAIL: standard output was: $(cat -A "$dir/stdout")"; problems=1
 fi
-if ! head -n 1 "$dir/stderr" | grep -Eq "$banner"; then
-    echo "FAIL: no banner: $(head -n 1 "$dir/stderr" | cat -A)"; problems=1
+after_banner=1
+if [ $banner = yes ]; then
+    banner='^kelvo V 1\.01 compiled at [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}'
+    if ! head -n 1 "$dir/stderr" | grep -Eq "$banner$line_end\$"; then
+        echo "FAIL: no banner: $(head -n 1 "$dir/stderr" | cat -A)"; problems=1
+    fi
+    after_banner=2
 fi
-if ! cmp -s <(tail -n +2 "$dir/stderr") <(printf '%s' "$err"); then
-    echo "FAIL: standard error was: $(tail -n +2 "$dir/stderr" | cat -A)"; problems=1
+if ! cmp -s <(tail -n +$after_banner "$dir/stderr") <(printf '%s' "$err"); then
+    echo "FAIL: standard error was: $(tail -n +$after_banner "$dir/stderr" | cat -A)"; problems=1
+fi
+# The kernel's own commands when an sr node is opened and closed (TEST UNIT READY, GET EVENT
+# STATUS NOTIFICATION, PREVENT ALLOW MEDIUM REMOVAL) are not the program's.
+if [ -n "${received+set}" ]; then
+    got=$(grep -xE '12|EA|F5' "$dir/drive_received" 2> /dev/null)
+    if [ "$got$nl" != "$received" ]; then
+        echo "FAIL: the drive received: $(echo $got)"; problems=1
+    fi
 fi
 exit $problems
