@@ -25,8 +25,12 @@ too_large="// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.$cr$n
 too_large+="// sptxSay x 0 0 8030 E (ioctl status length senseLength)${nl}sp_write returned -1$nl"
 no_scsi="// sptxSay.DeviceIoControl: x1 (1) Incorrect function.$cr$nl"
 no_scsi+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
-not_started="update not started: the kernel sends the drive's closing command only for root or "
-not_started+="a process with CAP_SYS_RAWIO$nl"
+# The sr node a drive of the run had, as the guest wrote it down ("drive A: /dev/sr0 ...").
+sr_of() { sed -n "s|^.*drive $1: \(/dev/sr[0-9]*\).*|\1|p" "$results/nodes"; }
+not_started() {
+    echo "update not started: through $(sr_of "$1") the kernel passes the drive's closing command"\
+         "only for root or a process with CAP_SYS_RAWIO"
+}
 
 # Wine passes the oversized chunk to the kernel, whose refusal it words as its own; a failed
 # call leaves the sense length 0; a path that is no SCSI device is refused by Wine itself.
@@ -54,9 +58,9 @@ sr_declined | sg_declined | sr_declined_32_bit | wine_sr_declined | wine_sg_decl
 sr_mismatch | wine_sr_mismatch | wine_sg_mismatch) status=1 out=$mismatch err="" ;;
 sr_update_refused | sg_update_refused | wine_sr_update_refused | wine_sg_update_refused)
     status=1 out=$running err="sp_write returned -2$nl" ;;
-sr_update_not_root) status=1 out=$drive err=$not_started ;;
+sr_update_not_root) status=1 out=$drive err="$(not_started A)$nl" ;;
 tcmu_not_root)  # the kernel would refuse the closing command: nothing is sent
-    status=1 out=$drive err=$not_started received=$'12\n' ;;
+    status=1 out=$drive err="$(not_started E)$nl" received=$'12\n' ;;
 sr_no_access)
     status=1 out=$image
     err="// sptxOpen.CreateFile: x5 (5) Access is denied.$cr${nl}Could not open device$nl" ;;

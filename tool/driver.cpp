@@ -107,7 +107,8 @@ int kelvoMain(int argc, char** argv) {
         return 1;
     }
     char path[7];
-    if (scsiOpen(scsi, deviceName(deviceArgument, path)) < 0) {
+    const char* const device = deviceName(deviceArgument, path);
+    if (scsiOpen(scsi, device) < 0) {
         fprintf(stderr, "Could not open device\n");
         return 1;
     }
@@ -128,7 +129,8 @@ int kelvoMain(int argc, char** argv) {
         if (!force) return 1;
     }
     // An update the system would let begin but not finish is not begun.
-    if (scsi->selected == scsi->sptx && !platformPassThroughCarriesUpdate(stderr)) return 1;
+    if (scsi->selected == scsi->sptx && !platformPassThroughCarriesUpdate(device, stderr))
+        return 1;
     if (!askConfirmation(stdin, stdout)) {
         printf("Not confirmed, exiting\n");
         return 0;

@@ -9,9 +9,10 @@
 // Waits about `milliseconds` before going on.
 void platformPause(uint32_t milliseconds);
 
-// Whether the system's pass-through carries every command of an update for this process,
-// the closing command included. When it does not, says on `errors` what the process lacks.
-bool platformPassThroughCarriesUpdate(FILE* errors);
+// Whether the system's pass-through carries every command of an update to `device` (the name
+// it was opened by) for this process, the closing command included. When it does not, says
+// on `errors` what the process lacks.
+bool platformPassThroughCarriesUpdate(const char* device, FILE* errors);
 
 // Keeps what the user or the system does from cutting an update short: raised right before
 // the update's first chunk, lowered once the update's end has been told. While it is up,

@@ -5,6 +5,7 @@
 #include <linux/capability.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -53,14 +54,16 @@ void platformPause(uint32_t milliseconds) {
     }
 }
 
-// A process that may write a drive's node may send it the commands on the kernel's list of
-// harmless ones, the vendor's write command among them; every other command, the closing one
-// too, only with CAP_SYS_RAWIO. Without it an update would be written whole and never
-// activated.
-bool platformPassThroughCarriesUpdate(FILE* errors) {
-    if (mayUseRawIo()) return true;
-    fprintf(errors, "update not started: the kernel sends the drive's closing command only for "
-                    "root or a process with CAP_SYS_RAWIO\n");
+// Through a drive's block node (/dev/srN) the kernel passes a process the commands on its
+// list of harmless ones, the vendor's write command among them, and every other command, the
+// closing one too, only with CAP_SYS_RAWIO: without it an update would be written whole and
+// never taken. A SCSI generic node (/dev/sgN) opened for writing, as kelvo opens it, passes
+// every command to whoever may write it.
+bool platformPassThroughCarriesUpdate(const char* device, FILE* errors) {
+    struct stat status;
+    if (stat(device, &status) != 0 || !S_ISBLK(status.st_mode) || mayUseRawIo()) return true;
+    fprintf(errors, "update not started: through %s the kernel passes the drive's closing command "
+                    "only for root or a process with CAP_SYS_RAWIO\n", device);
     return false;
 }
 

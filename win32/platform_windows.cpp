@@ -60,7 +60,7 @@ void platformPause(uint32_t milliseconds) { Sleep(milliseconds); }
 
 // The storage port driver hands any CDB on for a process that could open the drive for
 // reading and writing, which the open has already proven.
-bool platformPassThroughCarriesUpdate(FILE*) { return true; }
+bool platformPassThroughCarriesUpdate(const char*, FILE*) { return true; }
 
 UpdateShield* newUpdateShield(FILE* notices) {
     UpdateShield* shield = new (std::nothrow) UpdateShield();
