@@ -32,6 +32,16 @@ not_started() {
          "only for root or a process with CAP_SYS_RAWIO"
 }
 
+# kelvo-list's line for drive A, B or C, by the sr node the guest noted, naming firmware
+# REVISION, or the drive the user may not open; and its line for the other drive's image.
+listed() { echo "drive $(sr_of "$1")  SG_IO        matshita     \"MATSHITADVD-RAM UJ-85J  $2\""; }
+denied() {
+    echo "drive $(sr_of "$1")  SG_IO        cannot-open " \
+         "// sptxOpen.CreateFile: x5 (5) Access is denied."
+}
+fits="file match.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits"
+other_fits="file other.bin valid \"MATSHITADVD-RAM UJ-862  1.01\" fits none$nl"
+
 # Wine passes the oversized chunk to the kernel, whose refusal it words as its own; a failed
 # call leaves the sense length 0; a path that is no SCSI device is refused by Wine itself.
 wine_too_large="// sptxSay x 0 0 8030 0 (ioctl status length senseLength)${nl}sp_write returned -1$nl"
@@ -101,6 +111,17 @@ wine_sr_update_not_root)  # the kernel refuses the closing command; the drive ke
     err+="using it$nl"
     received=$'12\nEA\nEA\nEA\nEA\n12\n' ;;
 tcmu_updated | wine_sr_updated | wine_sg_updated) status=0 out=$updated err="" ;;
+list)  # the drives in the order of their sg nodes, which the boot made A, B, C
+    status=0 err="" banner=no
+    out="$(listed A 1.00)$nl$(listed B 1.00)$nl$(listed C 1.00)$nl"
+    out+="$fits $(sr_of A) $(sr_of B) $(sr_of C)$nl$other_fits" ;;
+list_updated)  # drive C now runs the image's firmware
+    status=0 err="" banner=no
+    out="$(listed A 1.00)$nl$(listed B 1.00)$nl$(listed C 1.01)$nl"
+    out+="$fits $(sr_of A) $(sr_of B) $(sr_of C)(installed)$nl$other_fits" ;;
+list_not_root)  # a user who may open drive A's node alone
+    status=0 err="" banner=no
+    out="$(listed A 1.00)$nl$(denied B)$nl$(denied C)$nl$fits $(sr_of A)$nl$other_fits" ;;
 tcmu_payload | tcmu_payload_32_bit | wine_sr_payload | wine_sg_payload)
     payload=$results/payload-3  # drive C, SCSI target 3
     [ "$case_name" = tcmu_payload_32_bit ] || [ "$case_name" = wine_sg_payload ] &&
