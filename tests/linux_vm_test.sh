@@ -98,7 +98,8 @@ wine_capabilities_drive_b | wine_capabilities_dev_null)
     status=0 out=$wine_capabilities err="" banner=no ;;
 tcmu_update | tcmu_update_32_bit | wine_sr_update | wine_sg_update)
     status=0 out="${running}Finished$nl" err="" ;;
-wine_sg_update_not_root)  # an sg node opened for writing passes every command, for anyone
+tcmu_sg_not_root | wine_sg_update_not_root)
+    # An sg node opened for writing passes every command, for anyone.
     status=0 out="${running}Finished$nl" err="" received=$'12\nEA\nEA\nEA\nEA\nF5\n' ;;
 wine_sr_update_not_root)  # the kernel refuses the closing command; the drive keeps 1.00
     status=1 out=$running
