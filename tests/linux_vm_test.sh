@@ -185,6 +185,18 @@ tcmu_interrupted)  # each signal of the boot's table, sent to an update of a dri
         same_payload "${run#*:}" || problems=1
     done
     exit $problems ;;
+wine_interrupted)  # Ctrl+C while kelvo.exe writes, and at its prompt
+    problems=0
+    status=0 out="${running}Finished$nl" err="$notice$nl"
+    check sr_interrupted || problems=1
+    status=0 out=$updated err=""
+    check sr_interrupted_updated || problems=1
+    same_payload 7 || problems=1
+    # Wine's default handler of the event ends the program with exit status 0 (that of
+    # Windows with STATUS_CONTROL_C_EXIT), saying nothing where WINEDEBUG=-all.
+    status=0 out="${drive}Continue? " err="" received=$'12\n'
+    check prompt_interrupted || problems=1
+    exit $problems ;;
 drive_commands | wine_drive_commands)
     got=$(grep -A1 -E 'command (234|245)$' "$results/drive_commands")
     if [ "$got$nl" = "$vendor_commands" ]; then exit 0; fi
