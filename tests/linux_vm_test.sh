@@ -138,9 +138,17 @@ regular_file)
     status=1 out=$image
     err="${no_scsi}Selected drive /work/other.bin does not appear to be a matshita device$nl" ;;
 wine_dev_null | wine_regular_file) status=1 out=$image err=$wine_no_scsi ;;
-wine_cdrom0)  # Wine makes no CdRom device of the kernel's drives
+wine_cdrom0)  # Wine's own device of its first CD-ROM letter, which passes no SCSI command
     status=1 out=$image
-    err="// sptxOpen.CreateFile: x2 (2) File not found.$cr${nl}Could not open device$nl" ;;
+    err="// sptxSay.DeviceIoControl: x32 (50) Request not supported.$cr$nl"
+    err+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
+    err+="Selected drive \\\\.\\CdRom0 does not appear to be a matshita device$nl" ;;
+wine_list)  # the CD-ROM letters alone: D: is drive A, E: drive C with the image's firmware
+    status=0 err="" banner=no
+    out="drive D:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"$nl"
+    out+="drive E:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.01\"$nl"
+    out+="note ASPI: // aspiStartup.GetASPI32SupportInfo = xE800 (59392)$nl"
+    out+="$fits D: E:(installed)$nl" ;;
 wine_no_access)
     status=1 out=$image
     err="// sptxOpen.CreateFile: x5 (5) Access denied.$cr${nl}Could not open device$nl" ;;
