@@ -72,13 +72,20 @@ wait_for() {
     done
 }
 
-# signal_when SIGNAL PROGRAM COMMAND...: in the background, sends SIGNAL to the running
-# PROGRAM, found by its name, as soon as COMMAND succeeds (see wait_for), as a user or the
-# system would at that moment of its run. `wait $!` for it once the program has ended.
+# signal_when SIGNAL PROGRAM COMMAND...: in the background, sends SIGNAL to PROGRAM as soon
+# as COMMAND succeeds (see wait_for), as a user or the system would at that moment of its run.
+# The program is found by its name as it starts, so that the signal follows COMMAND closely.
+# `wait $!` for it once the program has ended.
 signal_when() {
     local signal=$1 program=$2
     shift 2
-    (wait_for "$@" && kill -s "$signal" $(pidof "$program")) &
+    (wait_for running "$program" && wait_for "$@" && kill -s "$signal" $pid) &
+}
+
+# running PROGRAM: whether PROGRAM runs; sets pid to its process id.
+running() {
+    pid=$(pidof "$1")
+    [ -n "$pid" ]
 }
 
 # vm_targets: the kernel's SCSI target in user space and its local port, for simulated drives.
