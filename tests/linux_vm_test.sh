@@ -3,7 +3,8 @@
 # machine with a real Linux kernel: the program's standard output, standard error (after
 # kelvo's banner) and exit status on the MATSHITA drives there, and for a case on a fresh
 # simulated drive what the drive received; for *drive_commands what reached QEMU's drives,
-# for *payload* what a simulated drive activated. The wine_ cases ran kelvo.exe under Wine.
+# for *payload* what a simulated drive activated; for *interrupted each interrupted run, the
+# drive's firmware after it and its payload. The wine_ cases ran kelvo.exe under Wine.
 #
 #   linux_vm_test.sh RESULTS CASE
 set -u
@@ -18,6 +19,7 @@ running="${drive}Continue? Firmware update running, do not interrupt ..."
 declined="${drive}Continue? Not confirmed, exiting$nl"
 updated="${image}Selected device:   MATSHITADVD-RAM UJ-85J  1.01${nl}Continue? "
 updated+="Not confirmed, exiting$nl"
+notice="interrupt ignored: the drive is being written, and the update will finish"
 mismatch="Selected firmware: MATSHITADVD-RAM UJ-862  1.01${nl}Selected device:   "
 mismatch+="MATSHITADVD-RAM UJ-85J  1.00${nl}Selected device does not match firmware$nl"
 # Refused by the stand-in before SG_IO: the adapter takes 16 KiB, a chunk is 32816 bytes.
@@ -31,6 +33,16 @@ not_started() {
     echo "update not started: through $(sr_of "$1") the kernel passes the drive's closing command"\
          "only for root or a process with CAP_SYS_RAWIO"
 }
+
+# kelvo-list's line for drive A, B or C, by the sr node the guest noted, naming firmware
+# REVISION, or the drive the user may not open; and its line for the other drive's image.
+listed() { echo "drive $(sr_of "$1")  SG_IO        matshita     \"MATSHITADVD-RAM UJ-85J  $2\""; }
+denied() {
+    echo "drive $(sr_of "$1")  SG_IO        cannot-open " \
+         "// sptxOpen.CreateFile: x5 (5) Access is denied."
+}
+fits="file match.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits"
+other_fits="file other.bin valid \"MATSHITADVD-RAM UJ-862  1.01\" fits none$nl"
 
 # Wine passes the oversized chunk to the kernel, whose refusal it words as its own; a failed
 # call leaves the sense length 0; a path that is no SCSI device is refused by Wine itself.
@@ -50,6 +62,54 @@ vendor_commands="$refused_write$nl--$nl$refused_write$nl"
 # What a fresh simulated drive received of the program (INQUIRY, and the vendor's write and
 # closing commands), one operation code a line; unset where the case does not look.
 unset received
+
+# check RUN: RUN's exit status, standard output and standard error (after kelvo's banner,
+# unless banner=no) against status, out and err; what the drive received against received,
+# where that is set. Under Wine both streams are in text mode: every line ends CR LF, and a
+# system message, which ends CR LF itself, CR CR LF.
+check() {
+    local dir=$results/$1 out=$out err=$err line_end= after_banner=1 problems=0 pattern got
+    if [ "${case_name#wine_}" != "$case_name" ]; then
+        line_end=$cr
+        out=${out//$nl/$cr$nl}
+        err=${err//$nl/$cr$nl}
+    fi
+    if [ "$(cat "$dir/status" 2> /dev/null)" != "$status" ]; then
+        echo "FAIL: $1: exit status $(cat "$dir/status" 2> /dev/null), expected $status"
+        problems=1
+    fi
+    if ! cmp -s "$dir/stdout" <(printf '%s' "$out"); then
+        echo "FAIL: $1: standard output was: $(cat -A "$dir/stdout")"; problems=1
+    fi
+    if [ $banner = yes ]; then
+        pattern='^kelvo V 1\.01 compiled at [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} '
+        pattern+='[0-9]{2}:[0-9]{2}:[0-9]{2}'
+        if ! head -n 1 "$dir/stderr" | grep -Eq "$pattern$line_end\$"; then
+            echo "FAIL: $1: no banner: $(head -n 1 "$dir/stderr" | cat -A)"; problems=1
+        fi
+        after_banner=2
+    fi
+    if ! cmp -s <(tail -n +$after_banner "$dir/stderr") <(printf '%s' "$err"); then
+        echo "FAIL: $1: standard error was: $(tail -n +$after_banner "$dir/stderr" | cat -A)"
+        problems=1
+    fi
+    # The kernel's own commands when an sr node is opened and closed (TEST UNIT READY, GET
+    # EVENT STATUS NOTIFICATION, PREVENT ALLOW MEDIUM REMOVAL) are not the program's.
+    if [ -n "${received+set}" ]; then
+        got=$(grep -xE '12|EA|F5' "$dir/drive_received" 2> /dev/null)
+        if [ "$got$nl" != "$received" ]; then
+            echo "FAIL: $1: the drive received: $(echo $got)"; problems=1
+        fi
+    fi
+    return $problems
+}
+
+# same_payload TARGET: whether simulated drive TARGET activated the image's payload unchanged.
+same_payload() {
+    cmp <(tail -c +49 "$results/match.bin") "$results/payload-$1" && return 0
+    echo "FAIL: simulated drive $1 did not receive the image's payload unchanged"
+    return 1
+}
 
 banner=yes
 case $case_name in
@@ -78,9 +138,17 @@ regular_file)
     status=1 out=$image
     err="${no_scsi}Selected drive /work/other.bin does not appear to be a matshita device$nl" ;;
 wine_dev_null | wine_regular_file) status=1 out=$image err=$wine_no_scsi ;;
-wine_cdrom0)  # Wine makes no CdRom device of the kernel's drives
+wine_cdrom0)  # Wine's own device of its first CD-ROM letter, which passes no SCSI command
     status=1 out=$image
-    err="// sptxOpen.CreateFile: x2 (2) File not found.$cr${nl}Could not open device$nl" ;;
+    err="// sptxSay.DeviceIoControl: x32 (50) Request not supported.$cr$nl"
+    err+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
+    err+="Selected drive \\\\.\\CdRom0 does not appear to be a matshita device$nl" ;;
+wine_list)  # the CD-ROM letters alone: D: is drive A, E: drive C with the image's firmware
+    status=0 err="" banner=no
+    out="drive D:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"$nl"
+    out+="drive E:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.01\"$nl"
+    out+="note ASPI: // aspiStartup.GetASPI32SupportInfo = xE800 (59392)$nl"
+    out+="$fits D: E:(installed)$nl" ;;
 wine_no_access)
     status=1 out=$image
     err="// sptxOpen.CreateFile: x5 (5) Access denied.$cr${nl}Could not open device$nl" ;;
@@ -88,7 +156,8 @@ wine_capabilities_drive_b | wine_capabilities_dev_null)
     status=0 out=$wine_capabilities err="" banner=no ;;
 tcmu_update | tcmu_update_32_bit | wine_sr_update | wine_sg_update)
     status=0 out="${running}Finished$nl" err="" ;;
-wine_sg_update_not_root)  # an sg node opened for writing passes every command, for anyone
+tcmu_sg_not_root | wine_sg_update_not_root)
+    # An sg node opened for writing passes every command, for anyone.
     status=0 out="${running}Finished$nl" err="" received=$'12\nEA\nEA\nEA\nEA\nF5\n' ;;
 wine_sr_update_not_root)  # the kernel refuses the closing command; the drive keeps 1.00
     status=1 out=$running
@@ -101,13 +170,41 @@ wine_sr_update_not_root)  # the kernel refuses the closing command; the drive ke
     err+="using it$nl"
     received=$'12\nEA\nEA\nEA\nEA\n12\n' ;;
 tcmu_updated | wine_sr_updated | wine_sg_updated) status=0 out=$updated err="" ;;
-tcmu_payload | tcmu_payload_32_bit | wine_sr_payload | wine_sg_payload)
-    payload=$results/payload-3  # drive C, SCSI target 3
-    [ "$case_name" = tcmu_payload_32_bit ] || [ "$case_name" = wine_sg_payload ] &&
-        payload=$results/payload-4  # drive D
-    if cmp <(tail -c +49 "$results/match.bin") "$payload"; then exit 0; fi
-    echo "FAIL: the simulated drive did not receive the image's payload unchanged"
-    exit 1 ;;
+list)  # the drives in the order of their sg nodes, which the boot made A, B, C
+    status=0 err="" banner=no
+    out="$(listed A 1.00)$nl$(listed B 1.00)$nl$(listed C 1.00)$nl"
+    out+="$fits $(sr_of A) $(sr_of B) $(sr_of C)$nl$other_fits" ;;
+list_updated)  # drive C now runs the image's firmware
+    status=0 err="" banner=no
+    out="$(listed A 1.00)$nl$(listed B 1.00)$nl$(listed C 1.01)$nl"
+    out+="$fits $(sr_of A) $(sr_of B) $(sr_of C)(installed)$nl$other_fits" ;;
+list_not_root)  # a user who may open drive A's node alone
+    status=0 err="" banner=no
+    out="$(listed A 1.00)$nl$(denied B)$nl$(denied C)$nl$fits $(sr_of A)$nl$other_fits" ;;
+tcmu_payload | wine_sr_payload) same_payload 3; exit ;;  # drive C, SCSI target 3
+tcmu_payload_32_bit | wine_sg_payload) same_payload 4; exit ;;  # drive D
+tcmu_interrupted)  # each signal of the boot's table, sent to an update of a drive of its own
+    problems=0
+    for run in INT:7 HUP:8; do
+        status=0 out="${running}Finished$nl" err="$notice$nl"
+        check "tcmu_interrupted_${run%:*}" || problems=1
+        status=0 out=$updated err=""
+        check "tcmu_interrupted_${run%:*}_updated" || problems=1
+        same_payload "${run#*:}" || problems=1
+    done
+    exit $problems ;;
+wine_interrupted)  # Ctrl+C while kelvo.exe writes, and at its prompt
+    problems=0
+    status=0 out="${running}Finished$nl" err="$notice$nl"
+    check sr_interrupted || problems=1
+    status=0 out=$updated err=""
+    check sr_interrupted_updated || problems=1
+    same_payload 7 || problems=1
+    # Wine's default handler of the event ends the program with exit status 0 (that of
+    # Windows with STATUS_CONTROL_C_EXIT), saying nothing where WINEDEBUG=-all.
+    status=0 out="${drive}Continue? " err="" received=$'12\n'
+    check prompt_interrupted || problems=1
+    exit $problems ;;
 drive_commands | wine_drive_commands)
     got=$(grep -A1 -E 'command (234|245)$' "$results/drive_commands")
     if [ "$got$nl" = "$vendor_commands" ]; then exit 0; fi
@@ -116,41 +213,4 @@ drive_commands | wine_drive_commands)
 *) echo "no such case: $case_name"; exit 1 ;;
 esac
 
-# Under Wine both streams are in text mode: every line ends CR LF, and a system message,
-# which ends CR LF itself, CR CR LF.
-line_end=
-if [ "${case_name#wine_}" != "$case_name" ]; then
-    line_end=$cr
-    out=${out//$nl/$cr$nl}
-    err=${err//$nl/$cr$nl}
-    case_name=${case_name#wine_}
-fi
-
-dir=$results/$case_name
-problems=0
-if [ "$(cat "$dir/status" 2> /dev/null)" != "$status" ]; then
-    echo "FAIL: exit status $(cat "$dir/status" 2> /dev/null), expected $status"; problems=1
-fi
-if ! cmp -s "$dir/stdout" <(printf '%s' "$out"); then
-    echo "FAIL: standard output was: $(cat -A "$dir/stdout")"; problems=1
-fi
-after_banner=1
-if [ $banner = yes ]; then
-    banner='^kelvo V 1\.01 compiled at [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}'
-    if ! head -n 1 "$dir/stderr" | grep -Eq "$banner$line_end\$"; then
-        echo "FAIL: no banner: $(head -n 1 "$dir/stderr" | cat -A)"; problems=1
-    fi
-    after_banner=2
-fi
-if ! cmp -s <(tail -n +$after_banner "$dir/stderr") <(printf '%s' "$err"); then
-    echo "FAIL: standard error was: $(tail -n +$after_banner "$dir/stderr" | cat -A)"; problems=1
-fi
-# The kernel's own commands when an sr node is opened and closed (TEST UNIT READY, GET EVENT
-# STATUS NOTIFICATION, PREVENT ALLOW MEDIUM REMOVAL) are not the program's.
-if [ -n "${received+set}" ]; then
-    got=$(grep -xE '12|EA|F5' "$dir/drive_received" 2> /dev/null)
-    if [ "$got$nl" != "$received" ]; then
-        echo "FAIL: the drive received: $(echo $got)"; problems=1
-    fi
-fi
-exit $problems
+check "${case_name#wine_}"

@@ -62,6 +62,32 @@ run_as_nobody() {
      echo $? > "$results/$name/status")
 }
 
+# wait_for COMMAND...: polls COMMAND until it succeeds, for up to 30 seconds.
+wait_for() {
+    local tries=0
+    until "$@"; do
+        tries=$((tries + 1))
+        [ $tries -le 600 ] || return 1
+        sleep 0.05
+    done
+}
+
+# signal_when SIGNAL PROGRAM COMMAND...: in the background, sends SIGNAL to PROGRAM as soon
+# as COMMAND succeeds (see wait_for), as a user or the system would at that moment of its run.
+# The program is found by its name as it starts, so that the signal follows COMMAND closely.
+# `wait $!` for it once the program has ended.
+signal_when() {
+    local signal=$1 program=$2
+    shift 2
+    (wait_for running "$program" && wait_for "$@" && kill -s "$signal" $pid) &
+}
+
+# running PROGRAM: whether PROGRAM runs; sets pid to its process id.
+running() {
+    pid=$(pidof "$1")
+    [ -n "$pid" ]
+}
+
 # vm_targets: the kernel's SCSI target in user space and its local port, for simulated drives.
 vm_targets() {
     for module in $(cat /modules/target-order); do insmod "/modules/$module.ko"; done

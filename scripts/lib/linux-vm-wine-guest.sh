@@ -8,9 +8,11 @@
 #
 # runs PROGRAM (a path in the guest, such as /tmp/work/kelvo.exe) with ARGUMENTS in
 # /tmp/work, ANSWER on its standard input, as USER (root, or nobody: no capabilities); its
-# standard output, standard error and exit status go to $results/CASE/. LINKS, "-" for none,
-# are the drive letters it sees, each LETTER=PATH, comma-separated: x=/dev/sr0 makes X: that
-# node through Wine's dosdevices/x::, and every other letter of an earlier run is gone.
+# standard output, standard error and exit status go to $results/CASE/. ANSWER ^C is no
+# answer but Ctrl+C at the prompt, as a user presses it there: SIGINT, which Wine turns into
+# CTRL_C_EVENT. LINKS, "-" for none, are the drive letters it sees, each LETTER=PATH,
+# comma-separated: x=/dev/sr0 makes X: that node through Wine's dosdevices/x::, and every
+# other letter of an earlier run is gone.
 
 wine_loader=/usr/lib/wine/wine
 wine64_loader=/usr/lib/wine/wine64
@@ -44,6 +46,18 @@ wine_prefix() {
     as_user "$user" "$wine64_loader" wineboot < /dev/null > /dev/null 2>&1
 }
 
+# answer ANSWER PROGRAM OUTPUT: what the running PROGRAM reads: ANSWER; for ^C, SIGINT once
+# its OUTPUT shows the prompt, and the end of its input only once it has ended.
+answer() {
+    if [ "$1" != '^C' ]; then
+        echo "$1"
+        return
+    fi
+    wait_for grep -q 'Continue? ' "$3" && kill -s INT $(pidof "$2")
+    wait_for gone "$2"
+}
+gone() { ! pidof "$1" > /dev/null; }
+
 wine_run() {
     local name=$1 user=$2 answer=$3 links=$4 program=$5 link
     shift 5
@@ -55,7 +69,9 @@ wine_run() {
         done
     fi
     mkdir -p "$results/$name"
-    (cd /tmp/work && echo "$answer" | as_user "$user" "$wine_loader" "$program" "$@" \
+    (cd /tmp/work &&
+     answer "$answer" "${program##*/}" "$results/$name/stdout" |
+     as_user "$user" "$wine_loader" "$program" "$@" \
         > "$results/$name/stdout" 2> "$results/$name/stderr"
      echo $? > "$results/$name/status")
     echo "$name: exit status $(cat "$results/$name/status"), $(cut -d ' ' -f 1 /proc/uptime) s since boot"

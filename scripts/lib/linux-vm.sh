@@ -1,9 +1,9 @@
 # What the scripts that boot Debian's kernel under qemu-system-x86_64 share (sourced from the
 # checkout's top, by scripts/linux-vm and scripts/linux-vm-wine): the kernel, unpacked once
-# for all of them; the initramfs's common part (busybox, the modules, kelvo, tcmu_drive, the
-# sample images and the guest's helpers, scripts/lib/linux-vm-guest.sh); and one boot with
-# QEMU's two MATSHITA drives, whose results come back on a raw disk. Needs qemu-system-x86,
-# busybox-static, cpio and Debian's package lists.
+# for all of them; the initramfs's common part (busybox, the modules, kelvo, kelvo-list,
+# tcmu_drive, the sample images and the guest's helpers, scripts/lib/linux-vm-guest.sh); and
+# one boot with QEMU's two MATSHITA drives, whose results come back on a raw disk. Needs
+# qemu-system-x86, busybox-static, cpio and Debian's package lists.
 
 vm_shared=$PWD/build/linux-vm
 
@@ -61,14 +61,16 @@ vm_kernel() {
 }
 
 # vm_initramfs ROOT LINUX_BUILD: the common part of a guest's initramfs in ROOT, made anew:
-# busybox, every module with the order files the guest's helpers load them by, kelvo and
-# tcmu_drive of LINUX_BUILD, the sample images in /work (match.bin for the drives, other.bin
-# for another drive) and the helpers in /lib/linux-vm-guest.sh. The caller adds /init.
+# busybox, every module with the order files the guest's helpers load them by, kelvo,
+# kelvo-list and tcmu_drive of LINUX_BUILD, the sample images in /work (match.bin for the
+# drives, other.bin for another drive) and the helpers in /lib/linux-vm-guest.sh. The caller
+# adds /init.
 vm_initramfs() {
     local root=$1 linux_build=$2
     rm -rf "$root"
     mkdir -p "$root"/{bin,dev,etc,proc,sys,lib,modules,work,results}
-    cp /bin/busybox "$linux_build/kelvo" "$linux_build/tcmu_drive" "$root/bin/"
+    cp /bin/busybox "$linux_build/kelvo" "$linux_build/kelvo-list" "$linux_build/tcmu_drive" \
+        "$root/bin/"
     cp "$vm_kernel_dir"/modules/*.ko "$root/modules/"
     printf '%s\n' "${vm_modules[@]}" > "$root/modules/order"
     printf '%s\n' "${vm_target_modules[@]}" > "$root/modules/target-order"
