@@ -156,9 +156,8 @@ bool listingJudgeFile(Listing* listing, const char* path) {
     for (int32_t i = 0; i < listing->driveCount; ++i) {
         const ListedDrive& drive = listing->drives[i];
         if (!takesImage(drive, firmware.text)) continue;
-        // kelvo's own test of an update that took: the drive names the image in all its
-        // characters.
-        const bool installed = strcmp(drive.identification, firmware.text) == 0;
+        // kelvo's own test of an update that took.
+        const bool installed = deviceRunsFirmware(firmware.text, drive.identification);
         fprintf(listing->out, " %s%s", drive.index, installed ? "(installed)" : "");
         ++fitting;
     }

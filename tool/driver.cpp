@@ -33,7 +33,7 @@ bool loadImage(const char* path, FirmwareFile* image) {
 bool driveTookImage(Scsi* scsi, const char* firmwareName, SayResult closing) {
     if (closing >= 0) return true;
     const char* now = identifyRestartedDevice(scsi);
-    if (now != nullptr && strcmp(now, firmwareName) == 0) return true;
+    if (now != nullptr && deviceRunsFirmware(firmwareName, now)) return true;
     fprintf(stderr, "closing command returned %d\n", closing);
     if (now == nullptr)
         fprintf(stderr, "the drive does not answer\n");

@@ -63,6 +63,10 @@ bool deviceMatchesFirmware(const char* firmwareName, const char* identification)
     return equalIgnoringCase(firmwareName, identification, MATCHED_LENGTH);
 }
 
+bool deviceRunsFirmware(const char* firmwareName, const char* identification) {
+    return strcmp(identification, firmwareName) == 0;
+}
+
 bool deviceIsMatshita(const char* identification) {
     return equalIgnoringCase(VENDOR, identification, VENDOR_LENGTH);
 }

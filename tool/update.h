@@ -15,6 +15,9 @@ char* identifyDevice(Scsi* scsi);
 // Vendor and product (the first 24 characters) equal, ignoring case.
 bool deviceMatchesFirmware(const char* firmwareName, const char* identification);
 
+// The drive names the image's firmware in all its characters: it runs that firmware.
+bool deviceRunsFirmware(const char* firmwareName, const char* identification);
+
 // The vendor identification (the first 8 characters) is MATSHITA, ignoring case: only such a
 // drive is known to take the vendor's write and closing commands as an update.
 bool deviceIsMatshita(const char* identification);
