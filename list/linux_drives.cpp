@@ -11,6 +11,9 @@
 
 #include "drive_sources.h"
 
+// sysfs and /dev lie on filesystems whose directory offsets and inode numbers may need 64 bits.
+static_assert(sizeof(off_t) == 8 && sizeof(ino_t) == 8, "built without large-file support");
+
 namespace {
 
 const int CD_ROM = 5;
