@@ -77,6 +77,7 @@ const uint8_t SRB_EVENT_NOTIFY = 0x40;
 const uint8_t SS_PENDING = 0x00;
 const uint8_t SS_COMP = 0x01;
 const uint8_t SS_ERR = 0x04;
+const uint8_t SS_INVALID_HA = 0x81;
 const uint8_t SS_NO_DEVICE = 0x82;
 
 const uint8_t HASTAT_OK = 0x00;
@@ -205,6 +206,7 @@ void resetResult(Aspi* aspi) {
     aspi->lastTransferLength = -1;
     aspi->sense = nullptr;
     aspi->senseLength = -1;
+    aspi->lastEnding = {-1, 0, false, false};
 }
 
 bool fillRequestBlock(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
@@ -253,8 +255,11 @@ void traceDifferingStatus(Aspi* aspi, DWORD returned, uint8_t status) {
 int waitForCompletion(Aspi* aspi, HANDLE event, int32_t milliseconds) {
     const DWORD waited = WaitForSingleObject(event, static_cast<DWORD>(milliseconds));
     if (waited == WAIT_OBJECT_0) return 0;
-    if (waited == WAIT_FAILED)
+    aspi->lastEnding.timedOut = waited == WAIT_TIMEOUT;
+    if (waited == WAIT_FAILED) {
+        aspi->lastEnding.systemError = GetLastError();
         sayLastError(aspi->trace, "// aspiSayForMilliSeconds.WaitForSingleObject");
+    }
     fprintf(aspi->trace, "// aspiSayForMilliSeconds.WaitForSingleObject = x%lX (%ld)\n",
             asHex(waited), asDecimal(waited));
     return -1;
@@ -311,6 +316,15 @@ int32_t checkConditionResult(Aspi* aspi, int32_t result, const Completion& done,
     return result;
 }
 
+// Whether the drive answered, and with which status, or nothing answered at the address.
+void noteEnding(Aspi* aspi, const Completion& done) {
+    if (done.status == SS_COMP || (done.status == SS_ERR && done.haStat == HASTAT_OK))
+        aspi->lastEnding.status = done.targStat;
+    else if (done.status == SS_NO_DEVICE || done.status == SS_INVALID_HA ||
+             done.haStat == HASTAT_SEL_TO)
+        aspi->lastEnding.noDevice = true;
+}
+
 void traceFailedCommand(Aspi* aspi, int waited) {
     const SrbExecScsiCmd& srb = aspi->srb;
     fprintf(aspi->trace,
@@ -338,6 +352,7 @@ Aspi* newAspi(void) {
     aspi->lastTransferLength = -1;
     aspi->sense = nullptr;
     aspi->senseLength = -1;
+    aspi->lastEnding = {-1, 0, false, false};
     return aspi;
 }
 
@@ -361,7 +376,7 @@ int aspiStartup(Aspi* aspi) {
     aspiStarted = -1;
     FILE* trace = aspi->trace;
     if (aspiCdbOffset != PUBLISHED_CDB_OFFSET) {
-        fprintf(trace, "// aspiStartup: struct SRB_ExecSCSICmd not packed\n");
+        fprintf(trace, "// aspiStartup: %s\n", NO_ASPI_HERE);
         return -1;
     }
     if (!leaveCurrentDirectoryOutOfSearch(trace)) return -1;
@@ -509,6 +524,7 @@ int32_t aspiSay(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data
     int32_t result = -1;
     if (waited == 0) {
         normalizeCompletion(&done, dataLength);
+        noteEnding(aspi, done);
         if (done.status == SS_COMP) {
             result = residueResult(aspi, done, dataLength);
         } else if (isCheckCondition(done)) {

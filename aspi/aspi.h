@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "scsi.h"
+
 // SRB_ExecSCSICmd as ASPI for Win32 lays it out on 32-bit Windows, followed by a sense area
 // large enough for the largest sense length limit.
 #pragma pack(push, 1)
@@ -49,6 +51,7 @@ struct Aspi {
     int32_t lastTransferLength;
     uint8_t* sense;
     int32_t senseLength;
+    ScsiEnding lastEnding;  // how the last command ended
 };
 
 Aspi* newAspi(void);

@@ -1,19 +1,19 @@
 #include "drive_sources.h"
+#include "update.h"
 
 namespace {
 
 const int32_t HIGHEST_LUN = 7;
-const int32_t CD_ROM = 5;  // the peripheral device type of an optical drive
 
 // One adapter's devices. A failed SC_GET_DEV_TYPE is the library's, not one device's (a
 // library that does not know the request fails it everywhere): the note says where the walk
 // of that adapter stopped.
 void listAdapter(Listing* listing, int32_t hostAdapter) {
-    char subject[128];
+    char subject[40];
+    snprintf(subject, sizeof subject, "aspi-adapter:%d", hostAdapter);
     const int32_t highestTarget = scsiAspiHighestTarget(listing->scsi, hostAdapter);
     if (highestTarget < 0) {
-        snprintf(subject, sizeof subject, "ASPI adapter %d:", hostAdapter);
-        listingNote(listing, subject);
+        listingNote(listing, subject, "the adapter did not answer");
         return;
     }
     listingForgetTrace(listing);
@@ -21,12 +21,13 @@ void listAdapter(Listing* listing, int32_t hostAdapter) {
         for (int32_t lun = 0; lun <= HIGHEST_LUN; ++lun) {
             const int32_t type = scsiAspiDeviceType(listing->scsi, hostAdapter, target, lun);
             if (type < 0 && type != SCSI_NO_DEVICE) {
-                snprintf(subject, sizeof subject, "ASPI adapter %d not listed from %d.%d.%d on:",
-                         hostAdapter, hostAdapter, target, lun);
-                listingNote(listing, subject);
+                char words[80];
+                snprintf(words, sizeof words, "not listed from %d.%d.%d on", hostAdapter,
+                         target, lun);
+                listingNote(listing, subject, words);
                 return;
             }
-            if (type != CD_ROM) continue;
+            if (type != OPTICAL_DRIVE_TYPE) continue;
             char index[40];
             snprintf(index, sizeof index, "%d.%d.%d", hostAdapter, target, lun);
             listingAskDrive(listing, index, "ASPI");
@@ -45,7 +46,7 @@ void listAspiDrives(Listing* listing) {
         return;
     }
     if (adapters < 0) {
-        listingNote(listing, "ASPI:");
+        listingNote(listing, "aspi", "the ASPI library did not start");
         return;
     }
     for (int32_t hostAdapter = 0; hostAdapter < adapters; ++hostAdapter)

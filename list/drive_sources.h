@@ -8,6 +8,9 @@
 // The drives of the system's own pass-through, in a stable order.
 void listSystemDrives(Listing* listing);
 
+// What to check where no drive was found, in the system's own terms.
+extern const char* const NO_DRIVE_ADVICE;
+
 // The CD-ROM devices of the ASPI library, where there is one: every host adapter, every
 // target its SC_HA_INQUIRY admits, logical units 0 to 7, the type by SC_GET_DEV_TYPE. Only
 // the library's own housekeeping requests and the INQUIRY of a CD-ROM reach the bus.

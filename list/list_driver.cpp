@@ -28,8 +28,14 @@ void printUsage(FILE* out, const char* program) {
     fprintf(out, "usage: %s [--help] [FIRMWARE FILE ...]\n", program);
 }
 
-// "--" ends the options; "-" alone is a file name, as it is for kelvo.
-bool isOption(const char* argument) { return argument[0] == '-' && argument[1] != '\0'; }
+// "--" ends the options; "-" alone is a file name, as it is for kelvo. "/?" is Windows' habit.
+bool isOption(const char* argument) {
+    return (argument[0] == '-' && argument[1] != '\0') || strcmp(argument, "/?") == 0;
+}
+
+bool asksForHelp(const char* option) {
+    return strcmp(option, "--help") == 0 || strcmp(option, "-h") == 0 || strcmp(option, "/?") == 0;
+}
 
 // Whether argv[i] is a file argument, the options having been read.
 bool isFile(int i, int optionsEnd, char** argv) { return i > optionsEnd || !isOption(argv[i]); }
@@ -45,7 +51,7 @@ int kelvoListMain(int argc, char** argv) {
             break;
         }
         if (!isOption(argv[i])) continue;
-        if (strcmp(argv[i], "--help") != 0) {
+        if (!asksForHelp(argv[i])) {
             printUsage(stderr, program);
             return 1;
         }
@@ -60,6 +66,11 @@ int kelvoListMain(int argc, char** argv) {
     }
     listSystemDrives(listing);
     listAspiDrives(listing);
+    if (listing->driveCount == 0 && !listing->outOfMemory) {
+        char words[512];
+        snprintf(words, sizeof words, "no optical drive found: %s", NO_DRIVE_ADVICE);
+        listingNote(listing, "no-drive", words);
+    }
     bool allValid = true;
     for (int i = 1; i < argc; ++i) {
         if (i != optionsEnd && isFile(i, optionsEnd, argv))

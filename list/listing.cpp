@@ -67,25 +67,43 @@ bool keepDrive(Listing* listing, const ListedDrive& drive) {
     return true;
 }
 
-// Opens and asks the drive as kelvo does; the identification (null when there is none) and
-// the state word for its line.
-const char* askAsKelvo(Scsi* scsi, const char* index, char** identification) {
+// Opens and asks the drive as kelvo does: the INQUIRY's answer, the state word for its line
+// and, for a drive that gave no identification, a few words on why.
+const char* askAsKelvo(Scsi* scsi, const char* index, DeviceInquiry* inquiry,
+                       const char** why) {
     char devicePath[7];
-    *identification = nullptr;
-    if (scsiOpen(scsi, deviceName(index, devicePath)) < 0) return CANNOT_OPEN;
+    *inquiry = {nullptr, -1};
+    if (scsiOpen(scsi, deviceName(index, devicePath)) < 0) {
+        *why = scsiBriefLast(scsi);
+        return CANNOT_OPEN;
+    }
     scsiSetSenseLength(scsi, SENSE_LENGTH);
     scsiSetTimeout(scsi, TIMEOUT_SECONDS, 0);
-    *identification = identifyDevice(scsi);
+    *inquiry = inquireDevice(scsi);
+    *why = scsiBriefLast(scsi);
     scsiClose(scsi);
-    if (*identification == nullptr) return NO_ANSWER;
-    return deviceIsMatshita(*identification) ? MATSHITA : NOT_MATSHITA;
+    if (inquiry->identification == nullptr) return NO_ANSWER;
+    return deviceIsMatshita(inquiry->identification) ? MATSHITA : NOT_MATSHITA;
 }
 
-// The drive takes the image as kelvo would without -f: a MATSHITA drive of the image's vendor
-// and product.
+// The drive takes the image as kelvo would without -f: a MATSHITA CD/DVD drive of the image's
+// vendor and product.
 bool takesImage(const ListedDrive& drive, const char* firmwareName) {
-    return drive.answered && deviceIsMatshita(drive.identification) &&
+    return drive.answered && drive.peripheralType == OPTICAL_DRIVE_TYPE &&
+           deviceIsMatshita(drive.identification) &&
            deviceMatchesFirmware(firmwareName, drive.identification);
+}
+
+// A file's name as the line gives it: in quotes, with `"` and `\` escaped, as a script reads it.
+void quoteFileName(const char* path, char* quoted, size_t size) {
+    size_t length = 0;
+    quoted[length++] = '"';
+    for (const char* at = path; *at != '\0' && length + 3 < size; ++at) {
+        if (*at == '"' || *at == '\\') quoted[length++] = '\\';
+        quoted[length++] = *at;
+    }
+    quoted[length++] = '"';
+    quoted[length] = '\0';
 }
 
 }  // namespace
@@ -107,26 +125,30 @@ Listing* newListing(FILE* out) {
 void listingAskDrive(Listing* listing, const char* index, const char* path) {
     ListedDrive drive = {};
     snprintf(drive.index, sizeof drive.index, "%s", index);
-    char* identification = nullptr;
-    const char* state = askAsKelvo(listing->scsi, index, &identification);
+    DeviceInquiry inquiry;
+    const char* why = nullptr;
+    const char* state = askAsKelvo(listing->scsi, index, &inquiry, &why);
     char trace[TEXT_SIZE];
     takeAsOneLine(listing, trace, sizeof trace);
-    if (identification != nullptr) {
+    if (inquiry.identification != nullptr) {
         drive.answered = true;
-        snprintf(drive.identification, sizeof drive.identification, "%s", identification);
-        free(identification);
+        drive.peripheralType = inquiry.peripheralType;
+        snprintf(drive.identification, sizeof drive.identification, "%s", inquiry.identification);
+        free(inquiry.identification);
         printLine(listing->out, "drive %-9s %-12s %-12s \"%s\"", index, path, state,
                   drive.identification);
     } else {
-        printLine(listing->out, "drive %-9s %-12s %-12s %s", index, path, state, trace);
+        printLine(listing->out, "drive %-9s %-12s %-12s %s%s%s", index, path, state, why,
+                  trace[0] != '\0' ? ": " : "", trace);
     }
     if (!keepDrive(listing, drive)) listing->outOfMemory = true;
 }
 
-void listingNote(Listing* listing, const char* subject) {
+void listingNote(Listing* listing, const char* subject, const char* words) {
     char trace[TEXT_SIZE];
     takeAsOneLine(listing, trace, sizeof trace);
-    printLine(listing->out, "note %s %s", subject, trace);
+    const char* const between = words[0] != '\0' && trace[0] != '\0' ? ": " : "";
+    printLine(listing->out, "note %s %s%s%s", subject, words, between, trace);
 }
 
 void listingForgetTrace(Listing* listing) {
@@ -144,14 +166,16 @@ bool listingJudgeFile(Listing* listing, const char* path) {
     }
     char message[TEXT_SIZE];
     takeAsOneLine(listing, message, sizeof message);
+    char quoted[LINE_SIZE];
+    quoteFileName(path, quoted, sizeof quoted);
     if (!valid) {
         free(file.bytes);
-        printLine(listing->out, "file %s invalid %s", path, message);
+        printLine(listing->out, "file %s invalid %s", quoted, message);
         return false;
     }
     const FirmwareName firmware = imageName(file.bytes, file.size);
     free(file.bytes);
-    fprintf(listing->out, "file %s valid \"%s\" fits", path, firmware.text);
+    fprintf(listing->out, "file %s valid \"%s\" fits", quoted, firmware.text);
     int32_t fitting = 0;
     for (int32_t i = 0; i < listing->driveCount; ++i) {
         const ListedDrive& drive = listing->drives[i];

@@ -16,6 +16,7 @@ const int32_t LISTED_IDENTIFICATION_SIZE = 29;  // 28 characters and the termina
 struct ListedDrive {
     char index[LISTED_INDEX_SIZE];
     bool answered;  // the INQUIRY answered: `identification` holds what it said
+    int32_t peripheralType;
     char identification[LISTED_IDENTIFICATION_SIZE];
 };
 
@@ -37,9 +38,9 @@ Listing* newListing(FILE* out);
 // system reaches it: "pass-through", "ASPI" or "SG_IO".
 void listingAskDrive(Listing* listing, const char* index, const char* path);
 
-// A line about something that kept drives from the listing: `subject`, then what the SCSI
-// layers traced since the last line.
-void listingNote(Listing* listing, const char* subject);
+// A line about something that kept drives from the listing: `subject` (one word), then
+// `words` saying what, then what the SCSI layers traced since the last line.
+void listingNote(Listing* listing, const char* subject, const char* words);
 
 // Drops what the SCSI layers traced since the last line.
 void listingForgetTrace(Listing* listing);

@@ -9,6 +9,10 @@ const int LETTERS = 26;
 
 }  // namespace
 
+const char* const NO_DRIVE_ADVICE =
+    "run kelvo-list as an administrator, and check that Windows shows the drive as a CD-ROM "
+    "drive with a letter, or that an ASPI layer is installed";
+
 void listSystemDrives(Listing* listing) {
     const DWORD letters = GetLogicalDrives();
     for (int i = 0; i < LETTERS; ++i) {

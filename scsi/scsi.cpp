@@ -1,7 +1,9 @@
 #include "scsi.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "aspi.h"
 #include "cdb_length.h"
@@ -16,11 +18,33 @@ Scsi* newScsi(void) {
     return scsi;
 }
 
+namespace {
+
+// Keeps what the backend knows of the command it just ran, sense bytes included, since the
+// backend's own copy lasts only until its next command.
+void keepLast(Scsi* scsi, SayResult result, const ScsiEnding& ending, const uint8_t* sense,
+              int32_t senseLength, int32_t timeoutSeconds) {
+    ScsiLast& last = scsi->last;
+    last = {};
+    last.result = result;
+    last.ending = ending;
+    last.timeoutSeconds = timeoutSeconds;
+    if (sense != nullptr && senseLength > 0) {
+        last.senseLength = std::min(senseLength, SCSI_KEPT_SENSE);
+        memcpy(last.sense, sense, size_t(last.senseLength));
+    }
+}
+
+const int32_t MILLISECONDS_PER_SECOND = 1000;
+
+}  // namespace
+
 // The ASPI backend refuses at once every name that is not an ASPI address, so every other
 // name ends up with the pass-through backend.
 int scsiOpen(Scsi* scsi, const char* name) {
     if (scsi == nullptr) return -1;
     scsi->selected = nullptr;
+    scsi->last = {};
     if (aspiOpen(scsi->aspi, name) == 0) {
         scsi->selected = scsi->aspi;
         return 0;
@@ -29,7 +53,15 @@ int scsiOpen(Scsi* scsi, const char* name) {
         scsi->selected = scsi->sptx;
         return 0;
     }
+    keepLast(scsi, SAY_REFUSED, scsi->sptx != nullptr ? scsi->sptx->lastEnding : ScsiEnding{},
+             nullptr, 0, 0);
+    scsi->last.openFailed = true;
     return -1;
+}
+
+ScsiPath scsiPath(const Scsi* scsi) {
+    if (scsi == nullptr || scsi->selected == nullptr) return SCSI_PATH_NONE;
+    return scsi->selected == scsi->aspi ? SCSI_PATH_ASPI : SCSI_PATH_PASS_THROUGH;
 }
 
 void scsiClose(Scsi* scsi) {
@@ -56,11 +88,23 @@ SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* da
                   int32_t dataLength, int32_t direction) {
     if (scsi == nullptr) return SAY_REFUSED;
     const int32_t length = cdbCheckLength(cdb, cdbLength, stderr);
-    if (scsi->selected == nullptr) return SAY_REFUSED;
-    if (scsi->selected == scsi->aspi)
-        return aspiSay(scsi->aspi, cdb, length, data, dataLength, direction);
-    if (scsi->selected == scsi->sptx)
-        return sptxSay(scsi->sptx, cdb, length, data, dataLength, direction);
+    scsi->last = {};
+    scsi->last.result = SAY_REFUSED;
+    scsi->last.ending.status = -1;
+    if (scsi->selected == scsi->aspi && scsi->aspi != nullptr) {
+        Aspi* aspi = scsi->aspi;
+        const SayResult result = aspiSay(aspi, cdb, length, data, dataLength, direction);
+        keepLast(scsi, result, aspi->lastEnding, aspi->sense, aspi->senseLength,
+                 aspi->timeoutMilliseconds / MILLISECONDS_PER_SECOND);
+        return result;
+    }
+    if (scsi->selected == scsi->sptx && scsi->sptx != nullptr) {
+        Sptx* sptx = scsi->sptx;
+        const SayResult result = sptxSay(sptx, cdb, length, data, dataLength, direction);
+        keepLast(scsi, result, sptx->lastEnding, sptx->sense, sptx->senseLength,
+                 sptx->timeoutSeconds);
+        return result;
+    }
     return SAY_REFUSED;
 }
 

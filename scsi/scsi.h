@@ -2,6 +2,7 @@
 // length limit and the time-out, sends CDBs and closes the drive again.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -21,10 +22,30 @@ const SayResult SAY_CHECK_CONDITION = -2;  // CHECK CONDITION, whole transfer do
 const SayResult SAY_CHECK_CONDITION_RESIDUE = -258;
 const SayResult SAY_CHECK_CONDITION_COUNT_UNUSABLE = -3;
 
+// How the last command ended beyond its SayResult: what a user is told of a failure.
+struct ScsiEnding {
+    int32_t status;        // the SCSI status byte the device returned, -1 where none came back
+    uint32_t systemError;  // the Win32 error code of a system call that failed, else 0
+    bool timedOut;         // it did not complete within the time-out
+    bool noDevice;         // nothing answered at the address
+};
+
+// What the handle keeps of its last open or command, for scsiExplainLast.
+const int32_t SCSI_KEPT_SENSE = 18;
+struct ScsiLast {
+    bool openFailed;  // the last thing done was an open that failed
+    SayResult result;
+    ScsiEnding ending;
+    int32_t timeoutSeconds;  // the backend's time-out for that command
+    uint8_t sense[SCSI_KEPT_SENSE];
+    int32_t senseLength;
+};
+
 struct Scsi {
     void* selected;  // the record of the backend chosen by the last successful open, or null
     Aspi* aspi;
     Sptx* sptx;
+    ScsiLast last;
 };
 
 Scsi* newScsi(void);
@@ -34,6 +55,23 @@ int scsiSetSenseLength(Scsi* scsi, int32_t length);
 int scsiSetTimeout(Scsi* scsi, int32_t seconds, int32_t nanoseconds);
 SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
                   int32_t dataLength, int32_t direction);
+
+// The way the last successful open reached the device.
+enum ScsiPath : int32_t {
+    SCSI_PATH_NONE,          // nothing is open
+    SCSI_PATH_PASS_THROUGH,  // the system's SCSI pass-through, by device name
+    SCSI_PATH_ASPI,          // the ASPI for Win32 library, by address
+};
+ScsiPath scsiPath(const Scsi* scsi);
+
+// The last open's or command's end, in a user's words, on one line without its end, e.g.
+// "the drive answered CHECK CONDITION: MEDIUM ERROR, WRITE ERROR (3/0C/00)" or "no device
+// answered". Always a text, cut to `size`.
+void scsiExplainLast(const Scsi* scsi, char* text, size_t size);
+
+// The same in a few words, for a listing: "access denied", "no device answered", "not
+// ready", "timed out", "no such device", "refused", "failed".
+const char* scsiBriefLast(const Scsi* scsi);
 
 // ---- For a listing of the drives (kelvo-list) ----
 

@@ -9,18 +9,32 @@ namespace {
 
 const DWORD TEXT_BUFFER_SIZE = 1234;
 
-}  // namespace
-
-void sayLastError(FILE* trace, const char* label) {
-    if (trace == nullptr || label == nullptr) return;
-    const DWORD code = GetLastError();
-    char text[TEXT_BUFFER_SIZE] = {};
+// The system's text for `code`, line end and all, into a zero-filled buffer of
+// TEXT_BUFFER_SIZE bytes.
+void systemText(DWORD code, char* text) {
     // Without IGNORE_INSERTS, a text with inserts such as %1 would be expanded from an
     // argument list that is not there.
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                        0, text, TEXT_BUFFER_SIZE, nullptr);
     if (length == 0) strcpy(text, "(no more specific error message available)");
+}
+
+}  // namespace
+
+void win32ErrorText(uint32_t code, char* text, size_t size) {
+    char raw[TEXT_BUFFER_SIZE] = {};
+    systemText(code, raw);
+    size_t length = strlen(raw);
+    while (length > 0 && (raw[length - 1] == '\n' || raw[length - 1] == '\r')) --length;
+    snprintf(text, size, "%.*s", static_cast<int>(length), raw);
+}
+
+void sayLastError(FILE* trace, const char* label) {
+    if (trace == nullptr || label == nullptr) return;
+    const DWORD code = GetLastError();
+    char text[TEXT_BUFFER_SIZE] = {};
+    systemText(code, text);
     fprintf(trace, "%s: x%lX (%ld) %s", label, static_cast<unsigned long>(code),
             static_cast<long>(static_cast<int32_t>(code)), text);
     const size_t textLength = strlen(text);

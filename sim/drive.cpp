@@ -36,7 +36,7 @@ uint32_t bigEndian24(const uint8_t* at) { return uint32_t(at[0]) << 16 | at[1] <
 uint32_t bigEndian32(const uint8_t* at) { return uint32_t(at[0]) << 24 | bigEndian24(at + 1); }
 
 SimAnswer inquiry(const SimDrive& drive, const uint8_t* cdb, uint8_t* data, int32_t dataLength) {
-    uint8_t answer[36] = {0x05, 0x80, 0x00, 0x02, 31};
+    uint8_t answer[36] = {drive.peripheralType, 0x80, 0x00, 0x02, 31};
     memcpy(answer + 8, drive.identification, sizeof drive.identification);
     const int32_t sent = std::min({drive.inquiryLength, int32_t(cdb[4]), dataLength,
                                    int32_t(sizeof answer)});
@@ -105,6 +105,7 @@ SimDrive newSimDrive(const char* identification) {
     memcpy(drive.identification, identification,
            std::min(strlen(identification), sizeof drive.identification));
     drive.inquiryLength = 36;
+    drive.peripheralType = 5;
     return drive;
 }
 

@@ -19,6 +19,7 @@ struct SimCommand {
 struct SimDrive {
     char identification[28];    // INQUIRY bytes 8 to 35: vendor, product, revision
     int32_t inquiryLength;      // bytes the drive sends for INQUIRY
+    uint8_t peripheralType;     // INQUIRY byte 0: 5 for a CD/DVD drive
 
     // What the write commands delivered.
     bool headerSeen;

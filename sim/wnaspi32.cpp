@@ -236,8 +236,10 @@ void start(Library* lib) {
     const char* path = getenv("WNASPI32_SIM_CONFIG");
     if (path != nullptr) readConfig(&lib->config, path);
     lib->drive = driveFor(lib->config);
-    for (const OtherDevice& other : lib->config.others)
+    for (const OtherDevice& other : lib->config.others) {
         lib->others.push_back(newSimDrive(other.identification.c_str()));
+        lib->others.back().peripheralType = other.type;
+    }
 }
 
 void logCommand(const Library& lib, const uint8_t* block) {

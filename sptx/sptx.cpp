@@ -118,8 +118,14 @@ DriverAnswer passRequest(Sptx* sptx, bool direct, DWORD length) {
     const BOOL succeeded = DeviceIoControl(
         sptx->device, direct ? IOCTL_SCSI_PASS_THROUGH_DIRECT : IOCTL_SCSI_PASS_THROUGH,
         sptx->request, length, sptx->request, length, &returned, nullptr);
-    if (!succeeded) sayLastError(sptx->trace, "// sptxSay.DeviceIoControl");
     const SCSI_PASS_THROUGH* record = recordOf(sptx);
+    if (succeeded) {
+        sptx->lastEnding.status = record->ScsiStatus;
+    } else {
+        sptx->lastEnding.systemError = GetLastError();
+        sptx->lastEnding.timedOut = sptx->lastEnding.systemError == ERROR_SEM_TIMEOUT;
+        sayLastError(sptx->trace, "// sptxSay.DeviceIoControl");
+    }
     return {succeeded, record->ScsiStatus, int32_t(record->DataTransferLength),
             record->SenseInfoLength};
 }
@@ -153,7 +159,10 @@ void traceUnusableAnswer(FILE* trace, const DriverAnswer& answer) {
             static_cast<unsigned long>(answer.senseLength));
 }
 
+const ScsiEnding NOT_SENT = {-1, 0, false, false};
+
 void clearLastCommand(Sptx* sptx) {
+    sptx->lastEnding = NOT_SENT;
     sptx->lastResult = SAY_REFUSED;
     sptx->lastTransferLength = -1;
     sptx->sense = nullptr;
@@ -185,6 +194,7 @@ Sptx* newSptx(int32_t capacity) {
     sptx->lastTransferLength = -1;
     sptx->sense = nullptr;
     sptx->senseLength = -1;
+    sptx->lastEnding = NOT_SENT;
     return sptx;
 }
 
@@ -194,7 +204,9 @@ int sptxOpen(Sptx* sptx, const char* name) {
     sptx->device = CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                nullptr);
+    sptx->lastEnding = NOT_SENT;
     if (sptx->device == INVALID_HANDLE_VALUE) {
+        sptx->lastEnding.systemError = GetLastError();
         sayLastError(sptx->trace, "// sptxOpen.CreateFile");
         return -1;
     }

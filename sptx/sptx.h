@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "kernel32.h"
+#include "scsi.h"
 
 struct Sptx {
     uint8_t* request;           // the request buffer handed to the driver, owned
@@ -21,6 +22,7 @@ struct Sptx {
     int32_t lastTransferLength;
     uint8_t* sense;             // sense bytes of the last CHECK CONDITION, inside request
     int32_t senseLength;
+    ScsiEnding lastEnding;      // how the last open or command ended
 };
 
 const int32_t SPTX_DEFAULT_CAPACITY = 16384;

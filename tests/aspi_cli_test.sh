@@ -84,6 +84,20 @@ other_for_old="Selected firmware: $other${nl}Selected device:   $old$nl"
 updated="Continue? Firmware update running, do not interrupt ...Finished$nl"
 running="Continue? Firmware update running, do not interrupt ..."
 
+# What follows "sp_write returned N": where the update stopped, what the drive answered, and
+# what to do.
+chunk_failed() {  # CHUNK CHUNKS ACCEPTED PAYLOAD ANSWER
+    printf 'chunk %s of %s failed: the drive had accepted %s of the image'"'"'s %s payload bytes%s' \
+        "$1" "$2" "$3" "$4" "$nl"
+    printf '%s%s' "$5" "$nl"
+    printf 'the closing command was not sent, so the drive has not taken the new image%s' "$nl"
+    printf 'what to do: leave the machine and the drive powered on and run kelvo again with the '
+    printf 'same file (kelvo-list shows what the drive reports now); if it fails again, keep the '
+    printf 'drive powered and try another connection or path to it before you turn it off%s' "$nl"
+}
+write_error="the drive answered CHECK CONDITION: MEDIUM ERROR, WRITE ERROR (3/0C/00)"
+not_listed="; kelvo-list lists the drives kelvo can reach"
+
 for payload in 32768 32769 100000; do
     "${runner[@]}" "$make_image" "image-$payload.bin" "$payload" "$new"
 done
@@ -154,7 +168,8 @@ for residual in 0 1; do
     title="failing chunk, residual reporting $residual"
     new_drive "residual = $residual" "check_condition_on = 3" "sense = $sense14"
     run y 0.1.0 image-100000.bin
-    check "$title" 1 "$new_for_old$running" "sp_write returned $result$nl"
+    check "$title" 1 "$new_for_old$running" \
+        "sp_write returned $result$nl$(chunk_failed 2 4 32768 100000 "$write_error")$nl"
     check_payload "$title" image-100000.bin 32768
     check_drive "$title" "$old"
     [ -z "$(flags_of F5)" ] || fail "$title" "the closing command was sent"
@@ -165,7 +180,8 @@ done
 # nothing claims that the update finished.
 new_drive "check_condition_on = 4" "sense = $sense14"
 run y 0.1.0 image-32769.bin
-errors="closing command returned -258${nl}the drive now reports $old, not the image's $new$nl"
+errors="closing command returned -258$nl$write_error$nl"
+errors+="the drive now reports $old, not the image's $new$nl"
 errors+="the update may not have taken: power-cycle the drive and check its firmware before "
 errors+="using it$nl"
 check "closing command refused" 1 "$new_for_old$running" "$errors"
@@ -177,13 +193,15 @@ finish
 
 new_drive "residual = 1" "residue_on = 2" "residue = 16"
 run y 0.1.0 image-32769.bin
-check "chunk with a residue" 1 "$new_for_old$running" "sp_write returned 16$nl"
+check "chunk with a residue" 1 "$new_for_old$running" "sp_write returned 16$nl$(chunk_failed 1 2 \
+    0 32769 "the drive took only part of the data: 16 bytes were not moved")$nl"
 finish
 
 new_drive "residual = 0" "check_condition_on = 2" "sense = $sense14 00 00 00 00"
 run y 0.1.0 image-32768.bin
 errors="// aspiSay: x 0 04:00:02 8030 12 (aspi status BufLen SenseLen)$nl"
-errors+="sp_write returned -1$nl"
+errors+="sp_write returned -1$nl$(chunk_failed 1 1 0 32768 \
+    "the drive answered CHECK CONDITION with more sense data than asked for")$nl"
 check "more sense bytes than the limit" 1 "$new_for_old$running" "$errors"
 finish
 
@@ -191,7 +209,17 @@ new_drive
 run y 0.2.0 image-32768.bin
 errors="// aspiSay: x 0 04:11:00 29 E (aspi status BufLen SenseLen)$nl"
 errors+="Selected drive 0.2.0 does not appear to be a matshita device$nl"
+errors+="the device at 0.2.0 gave no identification (no device answered)$not_listed$nl"
 check "no drive at the address" 1 "Selected firmware: $new$nl" "$errors"
+finish
+
+# A disk is no CD/DVD drive: refused whatever its name, also when forced.
+new_drive "device = 0.3.0 0 $new"
+run y 0.3.0 image-32768.bin -f
+errors="the device at 0.3.0 is a direct-access device (a disk) (peripheral device type 0), "
+errors+="not a CD/DVD drive: kelvo updates CD/DVD drives only, with or without -f$nl"
+check "a disk, forced" 1 "Selected firmware: $new${nl}Selected device:   $new$nl" "$errors"
+[ "$(awk '{ print $7 }' log | tr '\n' ' ')" = "12 " ] || fail "a disk, forced" "sent more than INQUIRY"
 finish
 
 new_drive "residual = 0"
@@ -199,6 +227,7 @@ run y 1.1.0 image-32768.bin
 errors="// aspiExamine.SRB_Status = x81 (129)$nl"
 errors+="// aspiSay: x 0 81:00:00 29 E (aspi status BufLen SenseLen)$nl"
 errors+="Selected drive 1.1.0 does not appear to be a matshita device$nl"
+errors+="the device at 1.1.0 gave no identification (no device answered)$not_listed$nl"
 check "no such host adapter" 1 "Selected firmware: $new$nl" "$errors"
 finish
 
@@ -230,6 +259,7 @@ run y 0.1.0 image-32768.bin
 errors="// aspiSayForMilliSeconds.SendASPI32Command = xE0 (224) != x0 (0)$nl"
 errors+="// aspiSay: x FFFFFFFF 00:00:00 29 E (aspi status BufLen SenseLen)$nl"
 errors+="Selected drive 0.1.0 does not appear to be a matshita device$nl"
+errors+="the device at 0.1.0 gave no identification (the command was not sent)$not_listed$nl"
 check "a library that refuses every request" 1 "Selected firmware: $new$nl" "$errors"
 [ $((SECONDS - started)) -lt 60 ] ||
     fail "a library that refuses every request" "took $((SECONDS - started)) s"
@@ -239,9 +269,11 @@ finish
 # the same name goes to the pass-through backend, which finds no such device either.
 library_path=
 rm -f program/WNASPI32.DLL
-load_failed="// aspiStartup.LoadLibrary: x7E (126) $module_not_found$cr$nl"
+sys_end=
+[ "$kind" = wine32 ] && sys_end=$cr  # the system's own line end inside its text
+load_failed="// aspiStartup.LoadLibrary: x7E (126) $module_not_found$sys_end$nl"
 load_failed+="// \"WNASPI32.DLL\" was the \"specified module\"$nl"
-not_found="// sptxOpen.CreateFile: x2 (2) $file_not_found$cr$nl"
+not_found="// sptxOpen.CreateFile: x2 (2) $file_not_found$sys_end$nl"
 run y 0.1.0 image-32768.bin
 check "no ASPI library" 1 "Selected firmware: $new$nl" "$load_failed${not_found}Could not open device$nl"
 finish

@@ -2,17 +2,17 @@
 # Runs kelvo as a user would, on firmware files made here, and compares standard output,
 # standard error and the exit status with what the user must see.
 #
-#   cli_test.sh host|win64|win32 <kelvo command...>
+#   cli_test.sh host|linux|win64|win32 <kelvo command...>
 #
-# host: the host kelvo; win64: the 64-bit kelvo.exe; win32: the product, kelvo.exe, with the
-# system's own WNASPI32.DLL. The Windows programs write their streams in text mode, so every
-# line ends in CR LF.
+# host: the host kelvo; linux: the static kelvo for Linux users; win64: the 64-bit kelvo.exe;
+# win32: the product, kelvo.exe, with the system's own WNASPI32.DLL. The Windows programs write
+# their streams in text mode, so every line ends in CR LF.
 set -u
 kind=$1
 shift
 kelvo=("$@")
 endings=crlf
-[ "$kind" = host ] && endings=lf
+[ "$kind" = host ] || [ "$kind" = linux ] && endings=lf
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -64,7 +64,14 @@ make_container save-fails.bin 4194303 "$(hex_text good.bin)"
 passed=0
 failed=0
 banner='^kelvo V 1\.01 compiled at [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
-usage='^usage: .*kelvo(\.exe)? <device index> <file to flash>$'
+usage='^usage: .*kelvo(\.exe)? <device index> <file to flash>$
+  <device index>  the drive: a drive letter with a colon (E:), an ASPI address of host
+                  adapter, target and logical unit (0.1.0), or a device path (\\.\CdRom0;
+                  on Linux /dev/sr0 or /dev/sg0)
+  <file to flash> the firmware image, or a hex container that holds it
+  -f              as the third argument: update a drive that does not match the image
+kelvo-list lists the drives kelvo can reach, and which firmware file fits which drive.
+'
 
 as_written() {  # the text as the program's streams carry it
     if [ "$endings" = crlf ]; then sed 's/$/\r/'; else cat; fi
@@ -75,7 +82,8 @@ fail() {
 }
 
 # expect NAME STATUS STDOUT STDERR [args...]
-# STDERR is what follows the banner; a value starting with ^ is a pattern for its one line.
+# STDERR is what follows the banner; a value starting with ^ is a pattern for its first line,
+# and its other lines are the text that must follow.
 expect() {
     local title=$1 status=$2 out=$3 err=$4
     shift 4
@@ -90,7 +98,8 @@ expect() {
         fail "$title" "no banner: $(head -n 1 err.txt | cat -A)"; problems=1
     fi
     if [ "${err:0:1}" = '^' ]; then
-        if [ "$(wc -l < err.txt)" != 2 ] || ! tail -n +2 err.txt | tr -d '\r' | grep -Eq "$err"; then
+        if ! sed -n 2p err.txt | tr -d '\r' | grep -Eq "${err%%$'\n'*}" ||
+            ! cmp -s <(tail -n +3 err.txt) <(printf '%s' "${err#*$'\n'}" | as_written); then
             fail "$title" "standard error was: $(tail -n +2 err.txt | cat -A)"; problems=1
         fi
     elif ! cmp -s <(tail -n +2 err.txt) <(printf '%s' "$err" | as_written); then
@@ -105,16 +114,23 @@ expect() {
 nl=$'\n'
 cr=$'\r'
 selected="Selected firmware: $name$nl"
-# A drive letter that does not exist: the system's own text for code 2, which ends in CR LF,
-# in the wording of Windows (the host's stand-in) or of Wine.
-if [ "$endings" = crlf ]; then file_not_found='File not found.'; else
+# A drive letter that does not exist: the system's own text for code 2, which ends in the
+# system's line end, in the wording of Windows (the POSIX stand-in) or of Wine.
+if [ "$endings" = crlf ]; then file_not_found="File not found.$cr"; else
     file_not_found='The system cannot find the file specified.'; fi
-no_device="// sptxOpen.CreateFile: x2 (2) $file_not_found$cr${nl}Could not open device$nl"
+no_device="// sptxOpen.CreateFile: x2 (2) $file_not_found${nl}Could not open device$nl"
+not_a_number="the device index is a drive letter with a colon (E:), an ASPI address (0.1.0) or \
+a device path, not a number alone$nl"
+no_container="the file has the size of a hex container, but none was found in it, so it was \
+checked as a plain image$nl"
 
 expect "no arguments" 1 "" "$usage"
 expect "one argument" 1 "" "$usage" Q:
-expect "missing file" 1 "" "open for read error$nl" Q: missing.bin
-expect "folder as file" 1 "" "open for read error$nl" Q: folder.bin
+expect "missing file" 1 "" \
+    "open for read error${nl}the file missing.bin cannot be read: there is no such file$nl" \
+    Q: missing.bin
+expect "folder as file" 1 "" \
+    "open for read error${nl}the file folder.bin cannot be read: it is a folder$nl" Q: folder.bin
 expect "287 bytes" 1 "" "flash data appears to be too short$nl" Q: short.bin
 expect "length mismatch" 1 "" \
     "fatal: firmware file length 289 does not match header info 288$nl" Q: long.bin
@@ -125,6 +141,8 @@ expect "payload beyond the write command's offsets" 1 "" \
     "$too_large the write command can address$nl" Q: beyond-offsets.bin
 expect "drive that does not exist" 1 "$selected" "$no_device" Q: good.bin
 expect "forced, drive that does not exist" 1 "$selected" "$no_device" Q: good.bin -f
+expect "a number as the device index" 1 "$selected" \
+    "$no_device$not_a_number" 1 good.bin
 
 # saved NAME EXPECTED: extracted.dat holds the bytes of the file EXPECTED, or is absent for -.
 saved() {
@@ -148,7 +166,8 @@ expect "4 MiB container is an image" 1 "" \
     "fatal: firmware file length 4194304 does not match header info $x_header$nl" Q: above-search.bin
 saved "4 MiB container is an image" -
 expect "searched, no image text" 1 "" \
-    "fatal: firmware file length 3145729 does not match header info $x_header$nl" Q: no-marker.bin
+    "fatal: firmware file length 3145729 does not match header info $x_header$nl$no_container" \
+    Q: no-marker.bin
 saved "searched, no image text" -
 expect "container" 1 "$selected" "$no_device" Q: container.bin
 saved "container" large.bin
@@ -177,12 +196,14 @@ fi
 # adapter here. Only the backend's own lines are compared, and for Wine's library the
 # pass-through backend's as well; what it then says of the same name follows them.
 if [ "$kind" = win64 ]; then
-    aspi_lines=$'// aspiStartup: struct SRB_ExecSCSICmd not packed\r\n'
+    aspi_lines=$'// aspiStartup: ASPI for Win32 serves 32-bit programs only\r\n'
+elif [ "$kind" = linux ]; then
+    aspi_lines=$'// aspiStartup: there is no ASPI for Win32 on Linux\n'
 elif [ "$kind" = win32 ]; then
     aspi_lines=$'// aspiStartup.GetASPI32SupportInfo = xE800 (59392)\r\n'
     aspi_lines+=$'// sptxOpen.CreateFile: x2 (2) File not found.\r\r\n'
 else
-    aspi_lines=$'// aspiStartup.LoadLibrary: x7E (126) The specified module could not be found.\r\n'
+    aspi_lines=$'// aspiStartup.LoadLibrary: x7E (126) The specified module could not be found.\n'
     aspi_lines+=$'// "WNASPI32.DLL" was the "specified module"\n'
 fi
 "${kelvo[@]}" 0.1.0 good.bin < /dev/null > out.txt 2> err.txt

@@ -57,14 +57,18 @@ every_kind=("adapters = 2" "address = 0.1.0" "targets = 16"
             "device = 1.12.1 5 MATSHITADVD-RAM UJ-85J  1.01")
 drives='drive 0.1.0     ASPI         matshita     "MATSHITADVD-RAM UJ-85J  1.00"
 drive 0.2.0     ASPI         not-matshita "PLEXTOR DVDR   PX-716A  1.11"
-drive 1.9.0     ASPI         no-answer    // aspiSay: x 0 04:11:00 29 E (aspi status BufLen SenseLen)
+drive 1.9.0     ASPI         no-answer    no device answered: // aspiSay: x 0 04:11:00 29 E (aspi status BufLen SenseLen)
 drive 1.12.1    ASPI         matshita     "MATSHITADVD-RAM UJ-85J  1.01"'
+no_drive='note no-drive no optical drive found: check the tree that KELVO_LIST_TREE names'
+[ "$kind" = wine32 ] && no_drive="note no-drive no optical drive found: run kelvo-list as an \
+administrator, and check that Windows shows the drive as a CD-ROM drive with a letter, or that \
+an ASPI layer is installed"
 bus "${every_kind[@]}"
 run new.bin container.bin other.bin
 check "every kind of device, valid files" 0 "$drives
-file new.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits 0.1.0 1.12.1(installed)
-file container.bin valid \"MATSHITADVD-RAM UJ-85J  1.00\" fits 0.1.0(installed) 1.12.1
-file other.bin valid \"MATSHITADVD-RAM UJ-86J  1.00\" fits none" ""
+file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits 0.1.0 1.12.1(installed)
+file \"container.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.00\" fits 0.1.0(installed) 1.12.1
+file \"other.bin\" valid \"MATSHITADVD-RAM UJ-86J  1.00\" fits none" ""
 [ "$(commands)" = "0.1.0 12 0.2.0 12 1.9.0 12 1.12.1 12 " ] ||
     fail "every kind of device" "the devices received: $(commands)"
 [ ! -e extracted.dat ] || fail "every kind of device" "extracted.dat was written"
@@ -73,9 +77,9 @@ finish
 bus "${every_kind[@]}"
 run new.bin short.bin missing.bin
 check "invalid files" 1 "$drives
-file new.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits 0.1.0 1.12.1(installed)
-file short.bin invalid flash data appears to be too short
-file missing.bin invalid open for read error" ""
+file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits 0.1.0 1.12.1(installed)
+file \"short.bin\" invalid flash data appears to be too short
+file \"missing.bin\" invalid open for read error the file missing.bin cannot be read: there is no such file" ""
 finish
 
 # A library that does not know SC_GET_DEV_TYPE, or fails it: nothing of that adapter is
@@ -84,16 +88,18 @@ bus "${every_kind[@]}" "dev_type = refuse"
 run
 refused='// aspiGetDeviceType.SendASPI32Command = xE0 (224) != x0 (0) // aspiGetDeviceType.SRB_Status = x0 (0)'
 check "SC_GET_DEV_TYPE unknown to the library" 0 \
-    "note ASPI adapter 0 not listed from 0.0.0 on: $refused
-note ASPI adapter 1 not listed from 1.0.0 on: $refused" ""
+    "note aspi-adapter:0 not listed from 0.0.0 on: $refused
+note aspi-adapter:1 not listed from 1.0.0 on: $refused
+$no_drive" ""
 [ -z "$(commands)" ] || fail "SC_GET_DEV_TYPE unknown" "the devices received: $(commands)"
 finish
 
 bus "${every_kind[@]}" "dev_type = fail"
 run
 failed_type='// aspiGetDeviceType.SRB_Status = x4 (4)'
-check "SC_GET_DEV_TYPE failed" 0 "note ASPI adapter 0 not listed from 0.0.0 on: $failed_type
-note ASPI adapter 1 not listed from 1.0.0 on: $failed_type" ""
+check "SC_GET_DEV_TYPE failed" 0 "note aspi-adapter:0 not listed from 0.0.0 on: $failed_type
+note aspi-adapter:1 not listed from 1.0.0 on: $failed_type
+$no_drive" ""
 [ -z "$(commands)" ] || fail "SC_GET_DEV_TYPE failed" "the devices received: $(commands)"
 finish
 
@@ -101,15 +107,16 @@ finish
 bus "adapters = 3" "address = 2.1.0" "failing_adapter = 1"
 run
 check "an adapter that does not answer" 0 \
-    "note ASPI adapter 1: // aspiExamine.SRB_Status = x81 (129)
+    "note aspi-adapter:1 the adapter did not answer: // aspiExamine.SRB_Status = x81 (129)
 drive 2.1.0     ASPI         matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"" ""
 finish
 
 bus "adapters = 0"
 run new.bin
 check "a library without host adapters" 0 \
-    "note ASPI: // aspiStartup.GetASPI32SupportInfo = xE800 (59392)
-file new.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none" ""
+    "note aspi the ASPI library did not start: // aspiStartup.GetASPI32SupportInfo = xE800 (59392)
+$no_drive
+file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none" ""
 finish
 
 # Without the library, the listing says nothing of ASPI: kelvo then takes an address as a
@@ -118,8 +125,16 @@ library_path=
 rm -f program/WNASPI32.DLL  # under Wine: neither ours nor its own
 bus "${every_kind[@]}"
 run new.bin
-check "no ASPI library" 0 "file new.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none" ""
+check "no ASPI library" 0 "$no_drive
+file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none" ""
 finish
+
+for option in -h "/?"; do
+    run "$option"
+    [ "$status" = 0 ] && grep -q '^  drive INDEX PATH STATE' out.txt ||
+        fail "help by $option" "status $status, standard output: $(head -n 2 out.txt | cat -A)"
+    finish
+done
 
 run --list new.bin
 usage="^usage: .*kelvo[-_]list[_a-z]*(\\.exe)? \\[--help\\] \\[FIRMWARE FILE \\.\\.\\.\\]${nl%$'\n'}\$"

@@ -93,11 +93,11 @@ TEST_F(ListLinuxTest, OpticalDrivesAreListedByTheirSrNodeElseTheirSgNode) {
     const std::string expected =
         "drive " + dev + "sr0 SG_IO        matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"\n" +
         "drive " + dev + "sg2 SG_IO        not-matshita \"HL-DT-STDVD-RAM GH22NP  1.02\"\n" +
-        "drive " + dev + "sg3 SG_IO        no-answer    // sptxSay.DeviceIoControl: x1 (1) "
+        "drive " + dev + "sg3 SG_IO        no-answer    failed: // sptxSay.DeviceIoControl: x1 (1) "
         "Incorrect function. // sptxSay x 0 0 29 E (ioctl status length senseLength)\n" +
-        "drive " + dev + "sg4 SG_IO        cannot-open  // sptxOpen.CreateFile: x2 (2) The "
+        "drive " + dev + "sg4 SG_IO        cannot-open  no such device: // sptxOpen.CreateFile: x2 (2) The "
         "system cannot find the file specified.\n" +
-        "drive " + dev + "sr2 SG_IO        cannot-open  // sptxOpen.CreateFile: x5 (5) Access "
+        "drive " + dev + "sr2 SG_IO        cannot-open  access denied: // sptxOpen.CreateFile: x5 (5) Access "
         "is denied.\n";
     EXPECT_EQ(listed(), expected);
     // Nothing but kelvo's INQUIRY went to a drive: one to each drive that opened.

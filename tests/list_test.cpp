@@ -114,22 +114,23 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
     const std::string expected =
         "drive D:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"\n"
         "drive E:        pass-through not-matshita \"PLEXTOR DVDR   PX-716A  1.11\"\n"
-        "drive F:        pass-through cannot-open  // sptxOpen.CreateFile: x2 (2) The system "
-        "cannot find the file specified.\n"
-        "drive G:        pass-through no-answer\n"
-        "drive L:        pass-through no-answer    // sptxSay.DeviceIoControl: x45D (1117) The "
+        "drive F:        pass-through cannot-open  no such device: // sptxOpen.CreateFile: x2 (2) "
+        "The system cannot find the file specified.\n"
+        "drive G:        pass-through no-answer    refused\n"
+        "drive L:        pass-through no-answer    failed: // sptxSay.DeviceIoControl: x45D (1117) The "
         "request could not be performed. // sptxSay x 0 0 29 E (ioctl status length "
         "senseLength)\n"
         "drive M:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.01\"\n"
-        "file new.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits D: M:(installed)\n"
-        "file old.bin valid \"MATSHITADVD-RAM UJ-85J  1.00\" fits D:(installed) M:\n"
-        "file other.bin valid \"MATSHITADVD-RAM UJ-86J  1.00\" fits none\n"
-        "file plextor.bin valid \"PLEXTOR DVDR   PX-716A  1.11\" fits none\n"
-        "file bad-sum.bin invalid fatal: checksum error in file bad-sum.bin, expected D95C, "
+        "file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits D: M:(installed)\n"
+        "file \"old.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.00\" fits D:(installed) M:\n"
+        "file \"other.bin\" valid \"MATSHITADVD-RAM UJ-86J  1.00\" fits none\n"
+        "file \"plextor.bin\" valid \"PLEXTOR DVDR   PX-716A  1.11\" fits none\n"
+        "file \"bad-sum.bin\" invalid fatal: checksum error in file bad-sum.bin, expected D95C, "
         "current D85C\n"
-        "file short.bin invalid flash data appears to be too short\n"
-        "file missing.bin invalid open for read error\n"
-        "file container.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits D: M:(installed)\n";
+        "file \"short.bin\" invalid flash data appears to be too short\n"
+        "file \"missing.bin\" invalid open for read error the file missing.bin cannot be read: "
+        "there is no such file\n"
+        "file \"container.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits D: M:(installed)\n";
     EXPECT_EQ(run.output, expected);
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(run.status, 1);
@@ -157,20 +158,27 @@ TEST_F(ListTest, ExitStatusAndOptions) {
     writeFile("new.bin", firmwareImage(1000, NEW));
     writeFile("-x", firmwareImage(1000, NEW));
     const std::string usage = "usage: kelvo-list [--help] [FIRMWARE FILE ...]\n";
-    const std::string newLine = "file new.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none\n";
+    const std::string noDrive =
+        "note no-drive no optical drive found: run kelvo-list as an administrator, and check "
+        "that Windows shows the drive as a CD-ROM drive with a letter, or that an ASPI layer is "
+        "installed\n";
+    const std::string newLine =
+        noDrive + "file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none\n";
     struct Case {
         std::vector<std::string> arguments;
         int status;
         std::string output;
         std::string errors;
     } cases[] = {
-        {{}, 0, "", ""},  // no drives, no files: a listing that ran
+        {{}, 0, noDrive, ""},  // no drives, no files: a listing that ran
         {{"new.bin"}, 0, newLine, ""},
         {{"new.bin", "missing.bin"}, 1,
-         newLine + "file missing.bin invalid open for read error\n", ""},
+         newLine + "file \"missing.bin\" invalid open for read error the file missing.bin "
+                   "cannot be read: there is no such file\n", ""},
         {{"-f"}, 1, "", usage},
         {{"new.bin", "--list"}, 1, "", usage},
-        {{"--", "-x"}, 0, "file -x valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none\n", ""},
+        {{"--", "-x"}, 0, noDrive + "file \"-x\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none\n",
+         ""},
     };
     for (const Case& c : cases) {
         const ListRun run = list(c.arguments);

@@ -35,8 +35,8 @@ TEST(PosixKernel32, SystemTextsForKnownCodesOnly) {
     char text[64] = {};
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                              ERROR_FILE_NOT_FOUND, 0, text, sizeof text, nullptr),
-              44u);
-    EXPECT_STREQ(text, "The system cannot find the file specified.\r\n");
+              43u);
+    EXPECT_STREQ(text, "The system cannot find the file specified.\n");  // Linux's line end
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xDEAD, 0, text, sizeof text,
                              nullptr),
               0u);

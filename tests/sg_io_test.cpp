@@ -213,7 +213,7 @@ TEST_F(SgIoTest, KernelAnswersBecomeSayResultsAndTraces) {
                                        : sayInquiry(sptx, data.data());
         EXPECT_EQ(result, c.result) << c.title;
         std::string expected;
-        if (!c.failure.empty()) expected = "// sptxSay.DeviceIoControl: " + c.failure + "\r\n";
+        if (!c.failure.empty()) expected = "// sptxSay.DeviceIoControl: " + c.failure + "\n";
         if (c.values != nullptr)
             expected += std::string("// sptxSay x ") + c.values +
                         " (ioctl status length senseLength)\n";
@@ -228,7 +228,7 @@ TEST_F(SgIoTest, KernelAnswersBecomeSayResultsAndTraces) {
 // exactly the kernel's limit goes.
 TEST_F(SgIoTest, KernelsLimitIsJudgedBeforeTheKernelSeesTheCommand) {
     const std::string tooLarge =
-        "// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.\r\n"
+        "// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.\n"
         "// sptxSay x 0 0 8030 E (ioctl status length senseLength)\n";
     struct Case {
         const char* title;
@@ -247,7 +247,7 @@ TEST_F(SgIoTest, KernelsLimitIsJudgedBeforeTheKernelSeesTheCommand) {
         {"a chunk beyond the reserved size, the queue unreadable", 0, 32768, -1, CHUNK_LENGTH,
          SAY_REFUSED, tooLarge},
         {"a node that takes no SG_IO", ENOTTY, 0, -1, INQUIRY_LENGTH, SAY_REFUSED,
-         "// sptxSay.DeviceIoControl: x1 (1) Incorrect function.\r\n"
+         "// sptxSay.DeviceIoControl: x1 (1) Incorrect function.\n"
          "// sptxSay x 0 0 29 E (ioctl status length senseLength)\n"},
     };
     for (const Case& c : cases) {

@@ -43,6 +43,20 @@ std::string selected(const std::string& drive, const std::string& firmware = FIR
 
 const char* const UPDATE_RUNS = "Continue? Firmware update running, do not interrupt ...";
 
+// CHECK CONDITION as a drive reports a failed write: MEDIUM ERROR, WRITE ERROR.
+const Bytes WRITE_ERROR = {0x70, 0, 0x03, 0, 0, 0, 0, 0x06, 0, 0, 0, 0, 0x0C, 0};
+const std::string WRITE_ERROR_ANSWER =
+    "the drive answered CHECK CONDITION: MEDIUM ERROR, WRITE ERROR (3/0C/00)\n";
+
+// What follows "sp_write returned N": where the update stopped, the drive's answer, what now.
+std::string chunkFailed(const std::string& where, const std::string& answer) {
+    return "chunk " + where + " payload bytes\n" + answer +
+           "the closing command was not sent, so the drive has not taken the new image\n"
+           "what to do: leave the machine and the drive powered on and run kelvo again with the "
+           "same file (kelvo-list shows what the drive reports now); if it fails again, keep the "
+           "drive powered and try another connection or path to it before you turn it off\n";
+}
+
 class UpdateTest : public ::testing::Test {
 protected:
     FreshFakeKernel32 fake;
@@ -247,11 +261,60 @@ TEST_F(UpdateTest, DriveOfAnotherVendorIsRefusedUnlessForced) {
 TEST_F(UpdateTest, DriveThatFailsTheInquiryIsNotTakenForAMatshita) {
     SimDrive drive = newSimDrive(FIRMWARE);
     drive.checkConditionOn = 1;
-    drive.faultSense = Bytes(14, 0x70);
+    drive.faultSense = {0x70, 0, 0x02, 0, 0, 0, 0, 0x06, 0, 0, 0, 0, 0x3A, 0};
     const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "y\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, std::string("Selected firmware: ") + FIRMWARE + "\n");
-    EXPECT_EQ(run.errors, "Selected drive e: does not appear to be a matshita device\n");
+    EXPECT_EQ(run.errors, "Selected drive e: does not appear to be a matshita device\n"
+                          "the device at e: gave no identification (the drive answered CHECK "
+                          "CONDITION: NOT READY, MEDIUM NOT PRESENT (2/3A/00)); kelvo-list lists "
+                          "the drives kelvo can reach\n");
+}
+
+// The vendor's commands go to a CD/DVD drive alone: any other kind of device is refused by
+// what its INQUIRY says it is, whatever its name, -f or not.
+TEST_F(UpdateTest, DeviceOfAnotherKindIsRefusedEvenWhenForced) {
+    struct Case {
+        uint8_t type;
+        bool force;
+        std::string kind;
+    } cases[] = {
+        {0, false, "a direct-access device (a disk) (peripheral device type 0)"},
+        {0, true, "a direct-access device (a disk) (peripheral device type 0)"},
+        {8, true, "a medium changer (peripheral device type 8)"},
+        {0x1B, true, "a device of a kind without a name here (peripheral device type 27)"},
+    };
+    for (const Case& c : cases) {
+        SimDrive drive = newSimDrive(FIRMWARE);
+        drive.peripheralType = c.type;
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "y\n", c.force);
+        EXPECT_EQ(run.status, 1) << c.kind;
+        EXPECT_EQ(run.output, selected(FIRMWARE)) << c.kind;
+        EXPECT_EQ(run.errors, "the device at e: is " + c.kind +
+                                  ", not a CD/DVD drive: kelvo updates CD/DVD drives only, with "
+                                  "or without -f\n")
+            << c.kind;
+        EXPECT_EQ(cdbsSent(drive), std::vector<Bytes>{INQUIRY}) << c.kind;
+    }
+}
+
+// On a console the line shows how much is written, each figure over the last, and ends as it
+// always does; a failure's message then starts on a line of its own.
+TEST_F(UpdateTest, ProgressShowsOnAConsoleOnly) {
+    fake->outputIsConsole = true;
+    const std::string shown = "  0%\b\b\b\b 50%\b\b\b\b100%\b\b\b\b    \b\b\b\b";
+    SimDrive drive = newSimDrive(FIRMWARE);
+    KelvoRun run = updateDriveE(&drive, firmwareImage(65536), "y\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, selected(FIRMWARE) + UPDATE_RUNS + shown + "Finished\n");
+
+    SimDrive failing = newSimDrive(FIRMWARE);
+    failing.checkConditionOn = 3;
+    failing.faultSense = WRITE_ERROR;
+    run = updateDriveE(&failing, firmwareImage(65536), "y\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, selected(FIRMWARE) + UPDATE_RUNS + "  0%\b\b\b\b 50%\b\b\b\b"
+                                                             "    \b\b\b\b\n");
 }
 
 // Nothing follows a failed chunk: the drive is left in the middle of the update.
@@ -264,15 +327,26 @@ TEST_F(UpdateTest, FailedChunkEndsTheRunWithoutTheClosingCommand) {
         int32_t hangOn;
         std::string errors;
     } cases[] = {
-        {"check condition on the second chunk", 3, Bytes(14, 0x70), 0, 0,
-         "sp_write returned -258\n"},
-        {"residue on the first chunk", 0, {}, 2, 0, "sp_write returned 16\n"},
+        {"check condition on the second chunk", 3, WRITE_ERROR, 0, 0,
+         "sp_write returned -258\n" +
+             chunkFailed("2 of 4 failed: the drive had accepted 32768 of the image's 100000",
+                         WRITE_ERROR_ANSWER)},
+        {"residue on the first chunk", 0, {}, 2, 0,
+         "sp_write returned 16\n" +
+             chunkFailed("1 of 4 failed: the drive had accepted 0 of the image's 100000",
+                         "the drive took only part of the data: 16 bytes were not moved\n")},
         {"sense beyond the limit on the last chunk", 5, Bytes(18, 0x70), 0, 0,
-         "// sptxSay x 1 2 0 12 (ioctl status length senseLength)\nsp_write returned -1\n"},
+         "// sptxSay x 1 2 0 12 (ioctl status length senseLength)\nsp_write returned -1\n" +
+             chunkFailed("4 of 4 failed: the drive had accepted 98304 of the image's 100000",
+                         "the drive answered CHECK CONDITION with more sense data than asked "
+                         "for\n")},
         {"second chunk never completes", 0, {}, 0, 3,
          "// sptxSay.DeviceIoControl: x45D (1117) (no more specific error message "
          "available)\n// sptxSay x 0 0 8030 E (ioctl status length senseLength)\n"
-         "sp_write returned -1\n"},
+         "sp_write returned -1\n" +
+             chunkFailed("2 of 4 failed: the drive had accepted 32768 of the image's 100000",
+                         "the system's call failed: (no more specific error message "
+                         "available)\n")},
     };
     for (const Case& c : cases) {
         SimDrive drive = newSimDrive(FIRMWARE);
@@ -304,6 +378,8 @@ TEST_F(UpdateTest, FailedClosingCommandIsCheckedWithTheDrive) {
     const std::string notTaken =
         "the update may not have taken: power-cycle the drive and check its firmware before "
         "using it\n";
+    const std::string callFailed =
+        "the system's call failed: (no more specific error message available)\n";
     const std::string stillOld = std::string("the drive now reports ") + FIRMWARE +
                                  ", not the image's " + newer + "\n";
     struct Case {
@@ -316,22 +392,23 @@ TEST_F(UpdateTest, FailedClosingCommandIsCheckedWithTheDrive) {
         size_t questionsAfterClosing;
     } cases[] = {
         {"refused, the drive unchanged", 3, 0, -1, 1,
-         "closing command returned -258\n" + stillOld + notTaken, 1},
+         "closing command returned -258\n" + WRITE_ERROR_ANSWER + stillOld + notTaken, 1},
         {"never answered, the drive unchanged", 0, 3, -1, 1,
-         closingLost + "closing command returned -1\n" + stillOld + notTaken, 1},
+         closingLost + "closing command returned -1\n" + callFailed + stillOld + notTaken, 1},
         {"lost as the drive restarts, answering after three questions", 0, 0, 3, 0,
          closingLost + inquiryLost + inquiryLost + inquiryLost, 4},
         {"lost as the drive restarts, never answering again", 0, 0, 100, 1,
          closingLost + inquiryLost + inquiryLost + inquiryLost + inquiryLost + inquiryLost +
              inquiryLost + inquiryLost + inquiryLost + inquiryLost + inquiryLost +
-             "closing command returned -1\nthe drive does not answer\n" + notTaken,
+             "closing command returned -1\n" + callFailed + "the drive does not answer\n" +
+             notTaken,
          10},
     };
     for (const Case& c : cases) {
         FreshFakeKernel32 fresh;
         SimDrive drive = newSimDrive(FIRMWARE);
         drive.checkConditionOn = c.checkConditionOn;
-        drive.faultSense = Bytes(14, 0x70);
+        drive.faultSense = WRITE_ERROR;
         drive.hangOn = c.hangOn;
         drive.restartsOnClosing = c.silentAfterRestart >= 0;
         drive.silentAfterRestart = c.silentAfterRestart;
@@ -389,7 +466,10 @@ TEST_F(UpdateTest, UpdateIsShieldedFromItsFirstChunkToItsVerdict) {
         {"finished", "y\n", FIRMWARE, 0, true, 0, UPDATE_SHIELD_NOTICE,
          then(then(raised, {"command F5"}), lowered)},
         {"a chunk refused", "y\n", FIRMWARE, 2, true, 1,
-         UPDATE_SHIELD_NOTICE + std::string("sp_write returned -258\n"), then(raised, lowered)},
+         UPDATE_SHIELD_NOTICE + std::string("sp_write returned -258\n") +
+             chunkFailed("1 of 1 failed: the drive had accepted 0 of the image's 1000",
+                         "the drive answered CHECK CONDITION: NO SENSE (0/70/70)\n"),
+         then(raised, lowered)},
         {"finished on a Windows without SetThreadExecutionState", "y\n", FIRMWARE, 0, false, 0,
          UPDATE_SHIELD_NOTICE,
          {"command 12", "SetConsoleCtrlHandler(add)", "command EA", "Ctrl+C: 1",
@@ -466,7 +546,9 @@ TEST_F(UpdateTest, FileWithoutAUsableSizeIsRefusedBeforeTheDrive) {
         std::string file;
         std::string errors;
     } cases[] = {
-        {"/dev/fd/" + std::to_string(pipeEnds[0]), "open for read error\n"},
+        {"/dev/fd/" + std::to_string(pipeEnds[0]),
+         "open for read error\nthe file /dev/fd/" + std::to_string(pipeEnds[0]) +
+             " cannot be read: its size cannot be told (a pipe?)\n"},
         {writeFile({}), "flash data appears to be too short\n"},
     };
     for (const Case& c : cases) {
@@ -485,7 +567,8 @@ TEST(Usage, ProgramStartedWithoutArgumentsNamesItselfKelvo) {
     RedirectedStdio stdio("");
     EXPECT_EQ(kelvoMain(0, none), 1);
     const std::string errors = stdio.errors();
-    EXPECT_EQ(errors.substr(errors.find('\n') + 1), "usage: kelvo <device index> <file to flash>\n");
+    const std::string usage = errors.substr(errors.find('\n') + 1);
+    EXPECT_EQ(usage.substr(0, usage.find('\n') + 1), "usage: kelvo <device index> <file to flash>\n");
 }
 
 // An image without payload cannot come from a file (too short), only from a container.
@@ -497,7 +580,8 @@ TEST_F(UpdateTest, ImageWithoutPayloadSendsOnlyTheClosingCommand) {
     scsiSetSenseLength(scsi, 14);
     scsiSetTimeout(scsi, 300, 0);
     Bytes image = firmwareImage(0);
-    EXPECT_EQ(sendFirmware(scsi, image.data(), uint32_t(image.size())), 0);
+    TransferProgress progress = {};
+    EXPECT_EQ(sendFirmware(scsi, image.data(), uint32_t(image.size()), &progress), 0);
     EXPECT_TRUE(drive.commands.empty());
     uint8_t answer[1024];
     sendClosingCommand(scsi, answer);

@@ -26,15 +26,73 @@ bool loadImage(const char* path, FirmwareFile* image) {
     return firmwareFileIsValid(*image, path, stderr);
 }
 
+const size_t EXPLANATION_SIZE = 1400;
+
+// What the user is told after the usage line: every form of the arguments.
+const char* const USAGE_HELP =
+    "  <device index>  the drive: a drive letter with a colon (E:), an ASPI address of host\n"
+    "                  adapter, target and logical unit (0.1.0), or a device path (\\\\.\\CdRom0;\n"
+    "                  on Linux /dev/sr0 or /dev/sg0)\n"
+    "  <file to flash> the firmware image, or a hex container that holds it\n"
+    "  -f              as the third argument: update a drive that does not match the image\n"
+    "kelvo-list lists the drives kelvo can reach, and which firmware file fits which drive.\n";
+
+// Whether what the user gave as the device index is a number alone ("1"), which names no drive.
+bool isBareNumber(const char* argument) {
+    if (*argument == '\0') return false;
+    for (; *argument != '\0'; ++argument) {
+        if (!isdigit(static_cast<unsigned char>(*argument))) return false;
+    }
+    return true;
+}
+
+// The update's progress on a terminal: the share of the payload written stands after "do not
+// interrupt ...", each figure over the last, and is wiped before the verdict, so that the line
+// ends as it always does.
+void showProgress(const TransferProgress& progress, void*) {
+    const uint64_t percent =
+        progress.bytes == 0 ? 100 : uint64_t(progress.bytesAccepted) * 100 / progress.bytes;
+    printf("%3u%%\b\b\b\b", unsigned(percent));
+    fflush(stdout);
+}
+
+void wipeProgress() { printf("    \b\b\b\b"); }
+
+// On a terminal a failure's message starts on a line of its own, not after "... do not
+// interrupt ...".
+void endProgressLine(bool onTerminal) {
+    if (onTerminal) printf("\n");
+    fflush(stdout);
+}
+
+// Where the update stopped, what the drive said, what it means and what to do now.
+void explainFailedChunk(Scsi* scsi, const TransferProgress& progress) {
+    char answer[EXPLANATION_SIZE];
+    scsiExplainLast(scsi, answer, sizeof answer);
+    fprintf(stderr,
+            "chunk %u of %u failed: the drive had accepted %u of the image's %u payload bytes\n"
+            "%s\n"
+            "the closing command was not sent, so the drive has not taken the new image\n"
+            "what to do: leave the machine and the drive powered on and run kelvo again with the "
+            "same file (kelvo-list shows what the drive reports now); if it fails again, keep "
+            "the drive powered and try another connection or path to it before you turn it off\n",
+            progress.chunksAccepted + 1, progress.chunks, progress.bytesAccepted, progress.bytes,
+            answer);
+}
+
 // Whether the drive took the image. A closing command that completed did; its answer's
 // length means nothing, the answer being ignored. One that failed (a drive may fail it as it
 // restarts) did only if the drive, once it answers again, names the image's firmware in all
 // its characters. Otherwise nothing may claim success, and the user learns what the drive is.
-bool driveTookImage(Scsi* scsi, const char* firmwareName, SayResult closing) {
+bool driveTookImage(Scsi* scsi, const char* firmwareName, SayResult closing, bool onTerminal) {
     if (closing >= 0) return true;
+    char answer[EXPLANATION_SIZE];
+    scsiExplainLast(scsi, answer, sizeof answer);
     const char* now = identifyRestartedDevice(scsi);
     if (now != nullptr && deviceRunsFirmware(firmwareName, now)) return true;
+    endProgressLine(onTerminal);
     fprintf(stderr, "closing command returned %d\n", closing);
+    fprintf(stderr, "%s\n", answer);
     if (now == nullptr)
         fprintf(stderr, "the drive does not answer\n");
     else
@@ -46,17 +104,43 @@ bool driveTookImage(Scsi* scsi, const char* firmwareName, SayResult closing) {
 
 // The update itself, from its first chunk to its verdict: the exit status.
 int updateDrive(Scsi* scsi, const FirmwareFile& image, const char* firmwareName) {
-    const SayResult failed = sendFirmware(scsi, image.bytes, image.size);
+    const bool onTerminal = platformOutputIsTerminal();
+    TransferProgress progress = {};
+    if (onTerminal) progress.report = showProgress;
+    const SayResult failed = sendFirmware(scsi, image.bytes, image.size, &progress);
+    if (onTerminal) wipeProgress();
     if (failed != 0) {
+        endProgressLine(onTerminal);
         fprintf(stderr, "sp_write returned %d\n", failed);
+        explainFailedChunk(scsi, progress);
         return 1;
     }
     uint8_t closingAnswer[ANSWER_BUFFER_SIZE];
     const SayResult closing = sendClosingCommand(scsi, closingAnswer);
-    if (!driveTookImage(scsi, firmwareName, closing)) return 1;
+    if (!driveTookImage(scsi, firmwareName, closing, onTerminal)) return 1;
     printf("Finished\n");
     fflush(stdout);
     return 0;
+}
+
+// A drive that gave no identification: what was there, and where to look.
+void explainNoIdentification(Scsi* scsi, const char* deviceArgument) {
+    char answer[EXPLANATION_SIZE];
+    scsiExplainLast(scsi, answer, sizeof answer);
+    fprintf(stderr, "the device at %s gave no identification (%s); kelvo-list lists the drives "
+                    "kelvo can reach\n", deviceArgument, answer);
+}
+
+void refuseDeviceType(const char* deviceArgument, int32_t type) {
+    fflush(stdout);
+    if (type < 0) {
+        fprintf(stderr, "the device at %s does not say what kind of device it is: kelvo updates "
+                        "CD/DVD drives only, with or without -f\n", deviceArgument);
+        return;
+    }
+    fprintf(stderr, "the device at %s is %s (peripheral device type %d), not a CD/DVD drive: "
+                    "kelvo updates CD/DVD drives only, with or without -f\n",
+            deviceArgument, peripheralTypeName(type), type);
 }
 
 int equalsIgnoringCase(const char* a, const char* b) {
@@ -90,6 +174,7 @@ int kelvoMain(int argc, char** argv) {
     fprintf(stderr, "kelvo V 1.01 compiled at %s %s\n", __DATE__, __TIME__);
     if (argc < 3) {
         fprintf(stderr, "usage: %s <device index> <file to flash>\n", argc > 0 ? argv[0] : "kelvo");
+        fputs(USAGE_HELP, stderr);
         return 1;
     }
     const int force = forceFlag(argc, argv);
@@ -110,18 +195,31 @@ int kelvoMain(int argc, char** argv) {
     const char* const device = deviceName(deviceArgument, path);
     if (scsiOpen(scsi, device) < 0) {
         fprintf(stderr, "Could not open device\n");
+        if (isBareNumber(deviceArgument))
+            fprintf(stderr, "the device index is a drive letter with a colon (E:), an ASPI "
+                            "address (0.1.0) or a device path, not a number alone\n");
         return 1;
     }
     scsiSetSenseLength(scsi, 14);
     scsiSetTimeout(scsi, 300, 0);
 
-    const char* identification = identifyDevice(scsi);
+    const DeviceInquiry inquiry = inquireDevice(scsi);
+    const char* const identification = inquiry.identification;
     if (identification != nullptr) printf("Selected device:   %s\n", identification);
     // The vendor's write and closing commands mean something only to the vendor's drives;
     // -f is for the user who knows a drive to be one under another name.
-    if (identification == nullptr || (!deviceIsMatshita(identification) && !force)) {
+    const bool otherKind =
+        inquiry.peripheralType >= 0 && inquiry.peripheralType != OPTICAL_DRIVE_TYPE;
+    if (identification == nullptr ||
+        (!otherKind && !deviceIsMatshita(identification) && !force)) {
         fprintf(stderr, "Selected drive %s does not appear to be a matshita device\n",
                 deviceArgument);
+        if (identification == nullptr) explainNoIdentification(scsi, deviceArgument);
+        return 1;
+    }
+    // They go to a CD/DVD drive alone, -f or not: to a disk they would mean something else.
+    if (inquiry.peripheralType != OPTICAL_DRIVE_TYPE) {
+        refuseDeviceType(deviceArgument, inquiry.peripheralType);
         return 1;
     }
     if (!deviceMatchesFirmware(firmware.text, identification)) {
@@ -129,7 +227,8 @@ int kelvoMain(int argc, char** argv) {
         if (!force) return 1;
     }
     // An update the system would let begin but not finish is not begun.
-    if (scsi->selected == scsi->sptx && !platformPassThroughCarriesUpdate(device, stderr))
+    if (scsiPath(scsi) == SCSI_PATH_PASS_THROUGH &&
+        !platformPassThroughCarriesUpdate(device, stderr))
         return 1;
     if (!askConfirmation(stdin, stdout)) {
         printf("Not confirmed, exiting\n");

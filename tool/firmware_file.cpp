@@ -1,9 +1,14 @@
 #include "firmware_file.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "hex_container.h"
 #include "image.h"
+#include "platform.h"
 
 namespace {
 
@@ -21,14 +26,35 @@ long fileSize(FILE* stream) {
     return size;
 }
 
+bool mayBeContainer(uint32_t size) {
+    return size > CONTAINER_SIZE_ABOVE && size < CONTAINER_SIZE_BELOW;
+}
+
+const char* const OPEN_FOR_READ_ERROR = "open for read error\n";
+
+// Why the file could not be read, in a user's words, from the C library's `error`. The
+// system's own code is asked first, before another call replaces it.
+const char* whyUnreadable(const char* path, int error) {
+    if (error == EACCES && platformFileInUse()) return "another program holds it locked";
+    struct stat status;
+    if (error == EISDIR || (stat(path, &status) == 0 && S_ISDIR(status.st_mode)))
+        return "it is a folder";
+    if (error == ENOENT || error == ENOTDIR) return "there is no such file";
+    if (error == EACCES || error == EPERM) return "access is denied";
+    if (error == ESPIPE) return "its size cannot be told (a pipe?)";
+    if (error == 0) return "it holds fewer bytes than its size says";
+    return strerror(error);
+}
+
 }  // namespace
 
 bool firmwareFileRead(const char* path, FirmwareFile* file, FILE* errors) {
+    errno = 0;
     FILE* stream = fopen(path, "rb");
     const long size = stream != nullptr ? fileSize(stream) : -1;
     const char* problem = nullptr;
     if (size < 0) {
-        problem = "open for read error\n";
+        problem = OPEN_FOR_READ_ERROR;
     } else if (static_cast<uint32_t>(size) < MINIMUM_FILE_SIZE) {
         problem = "flash data appears to be too short\n";
     } else if ((file->bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(size)))) ==
@@ -37,19 +63,23 @@ bool firmwareFileRead(const char* path, FirmwareFile* file, FILE* errors) {
     } else if (fread(file->bytes, 1, static_cast<size_t>(size), stream) !=
                static_cast<size_t>(size)) {
         // Part of the buffer would be undefined: refuse rather than judge what is in memory.
-        problem = "open for read error\n";
+        problem = OPEN_FOR_READ_ERROR;
     }
-    if (stream != nullptr) fclose(stream);
+    const int readError = errno;
     if (problem != nullptr) {
         fputs(problem, errors);
-        return false;
+        if (problem == OPEN_FOR_READ_ERROR)
+            fprintf(errors, "the file %s cannot be read: %s\n", path,
+                    whyUnreadable(path, readError));
     }
+    if (stream != nullptr) fclose(stream);
+    if (problem != nullptr) return false;
     file->size = static_cast<uint32_t>(size);
     return true;
 }
 
 bool firmwareFileTakeOutImage(FirmwareFile* file) {
-    if (file->size <= CONTAINER_SIZE_ABOVE || file->size >= CONTAINER_SIZE_BELOW) return false;
+    if (!mayBeContainer(file->size)) return false;
     int32_t extracted = 0;
     if (extractHexImage(file->bytes, file->size, file->bytes, &extracted) != 0) return false;
     file->size = static_cast<uint32_t>(extracted);
@@ -57,7 +87,12 @@ bool firmwareFileTakeOutImage(FirmwareFile* file) {
 }
 
 bool firmwareFileIsValid(const FirmwareFile& file, const char* path, FILE* errors) {
-    return imageCheckLength(file.bytes, file.size, errors) == 0 &&
-           imageCheckChecksum(file.bytes, file.size, path, errors) == 0 &&
-           imageCheckPayloadFits(file.size, errors) == 0;
+    const bool valid = imageCheckLength(file.bytes, file.size, errors) == 0 &&
+                       imageCheckChecksum(file.bytes, file.size, path, errors) == 0 &&
+                       imageCheckPayloadFits(file.size, errors) == 0;
+    // Still of a container's size after the search: no container was found in it.
+    if (!valid && mayBeContainer(file.size))
+        fprintf(errors, "the file has the size of a hex container, but none was found in it, so "
+                        "it was checked as a plain image\n");
+    return valid;
 }

@@ -14,6 +14,12 @@ void platformPause(uint32_t milliseconds);
 // on `errors` what the process lacks.
 bool platformPassThroughCarriesUpdate(const char* device, FILE* errors);
 
+// Whether standard output is a terminal (a console on Windows), where a line may be redrawn.
+bool platformOutputIsTerminal();
+
+// Whether the file that just failed to open is held by another program that keeps others out.
+bool platformFileInUse();
+
 // Keeps what the user or the system does from cutting an update short: raised right before
 // the update's first chunk, lowered once the update's end has been told. While it is up,
 // interrupts neither end nor stop the program, the system does not sleep, and the first

@@ -11,10 +11,16 @@
 #include <winioctl.h>
 #include <ntddscsi.h>
 
+// Why a program whose request blocks are not ASPI's 32-bit ones has no ASPI.
+inline constexpr char NO_ASPI_HERE[] = "ASPI for Win32 serves 32-bit programs only";
+
 #else
 
 #include <cstddef>
 #include <cstdint>
+
+// Why a program whose request blocks are not ASPI's 32-bit ones has no ASPI.
+inline constexpr char NO_ASPI_HERE[] = "there is no ASPI for Win32 on Linux";
 
 typedef uint8_t UCHAR;
 typedef uint8_t BYTE;
@@ -196,5 +202,17 @@ UINT GetDriveTypeA(LPCSTR rootPath);
 }  // extern "C"
 
 // ---- end of the listing's calls ----
+
+// ---- The tool's own (progress on a console): only the tests' fake implements them here. ----
+
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define ERROR_LOCK_VIOLATION 33UL
+
+extern "C" {
+
+HANDLE GetStdHandle(DWORD which);
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
+
+}  // extern "C"
 
 #endif

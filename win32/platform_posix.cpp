@@ -67,6 +67,11 @@ bool platformPassThroughCarriesUpdate(const char* device, FILE* errors) {
     return false;
 }
 
+bool platformOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+// POSIX has no mandatory locks that fopen meets.
+bool platformFileInUse() { return false; }
+
 namespace {
 
 // Takes every shielded signal that reaches the program until the shield is lowered. The

@@ -62,6 +62,17 @@ void platformPause(uint32_t milliseconds) { Sleep(milliseconds); }
 // reading and writing, which the open has already proven.
 bool platformPassThroughCarriesUpdate(const char*, FILE*) { return true; }
 
+bool platformOutputIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+// The C library takes a sharing violation for a denied access; the system's own code tells.
+bool platformFileInUse() {
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 UpdateShield* newUpdateShield(FILE* notices) {
     UpdateShield* shield = new (std::nothrow) UpdateShield();
     if (shield == nullptr) return nullptr;

@@ -358,6 +358,20 @@ DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
 
 void Sleep(DWORD milliseconds) { state().pauses.push_back(milliseconds); }
 
+HANDLE GetStdHandle(DWORD which) {
+    return which == STD_OUTPUT_HANDLE ? reinterpret_cast<HANDLE>(uintptr_t(0x0B))
+                                      : INVALID_HANDLE_VALUE;
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+    if (!state().outputIsConsole || console != GetStdHandle(STD_OUTPUT_HANDLE)) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    *mode = 0;
+    return TRUE;
+}
+
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
     FakeKernel32& fake = state();
     fake.sessionCalls.push_back(add ? "SetConsoleCtrlHandler(add)" : "SetConsoleCtrlHandler(remove)");

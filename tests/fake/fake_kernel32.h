@@ -123,6 +123,7 @@ struct FakeKernel32 {
     std::vector<PHANDLER_ROUTINE> consoleHandlers;
     std::vector<std::string> sessionCalls;
     EXECUTION_STATE executionState;
+    bool outputIsConsole;  // GetConsoleMode answers for standard output
 
     // The ASPI library, a working one with one host adapter after a reset
     FakeAspi aspi;

@@ -12,3 +12,5 @@ void listSystemDrives(Listing* listing) {
     listLinuxDrives(listing, (std::string(tree) + "/sys").c_str(),
                     (std::string(tree) + "/dev").c_str());
 }
+
+const char* const NO_DRIVE_ADVICE = "check the tree that KELVO_LIST_TREE names";
