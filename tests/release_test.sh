@@ -118,7 +118,7 @@ expect "kelvo with no arguments" "$?: $(tail -n 1 "$work/kelvo.err")" \
 expect "kelvo-list --help" "$?: $(head -n 1 "$work/kelvo-list.out")" \
     "0: usage: $root/usr/bin/kelvo-list [--help] [FIRMWARE FILE ...]"
 for page in kelvo kelvo-list; do
-    expect "$page(1) warnings" \
-        "$(zcat "$root/usr/share/man/man1/$page.1.gz" | LC_ALL=C.UTF-8 groff -man -ww -z 2>&1)" ""
+    expect "$page(1): its version, groff's warnings" \
+        "$(zcat "$root/usr/share/man/man1/$page.1.gz" | tee "$work/$page.1" | sed -n '1s/.*"kelvo \([^"]*\)".*/\1/p')$(LC_ALL=C.UTF-8 groff -man -ww -z "$work/$page.1" 2>&1)" "$version"
 done
 finish
