@@ -171,7 +171,7 @@ int askConfirmation(FILE* in, FILE* out) {
 }
 
 int kelvoMain(int argc, char** argv) {
-    fprintf(stderr, "kelvo V 1.01 compiled at %s %s\n", __DATE__, __TIME__);
+    fprintf(stderr, "kelvo V " KELVO_VERSION " compiled at %s %s\n", __DATE__, __TIME__);
     if (argc < 3) {
         fprintf(stderr, "usage: %s <device index> <file to flash>\n", argc > 0 ? argv[0] : "kelvo");
         fputs(USAGE_HELP, stderr);
