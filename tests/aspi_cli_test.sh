@@ -93,7 +93,7 @@ chunk_failed() {  # CHUNK CHUNKS ACCEPTED PAYLOAD ANSWER
     printf 'the closing command was not sent, so the drive has not taken the new image%s' "$nl"
     printf 'what to do: leave the machine and the drive powered on and run kelvo again with the '
     printf 'same file (kelvo-list shows what the drive reports now); if it fails again, keep the '
-    printf 'drive powered and try another connection or path to it before you turn it off%s' "$nl"
+    printf 'drive powered and try another connection or path to it before you turn it off'
 }
 write_error="the drive answered CHECK CONDITION: MEDIUM ERROR, WRITE ERROR (3/0C/00)"
 not_listed="; kelvo-list lists the drives kelvo can reach"
