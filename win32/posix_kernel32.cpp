@@ -4,7 +4,7 @@
 // A closed handle's object is kept, with no kind, and never reused: a library thread that
 // signals an event after its owner closed it gets ERROR_INVALID_HANDLE, as on Windows,
 // instead of touching freed memory or another command's event. DeviceIoControl lives in a
-// file of its own for each host kernel: sg_io_kernel32.cpp on Linux.
+// file of its own for each host kernel: linux_pass_through.cpp on Linux.
 #include "kernel32.h"
 #include "posix_handle.h"
 

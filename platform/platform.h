@@ -1,6 +1,6 @@
 // What the tool asks of the system it runs on, apart from the drive. One implementation for
-// each kind of system, chosen when linking: win32/platform_windows.cpp (through kernel32)
-// and win32/platform_posix.cpp (Linux and the host build).
+// each system, chosen when linking: windows.cpp (through kernel32) and linux.cpp (Linux and
+// the host build).
 #pragma once
 
 #include <cstdint>
