@@ -29,14 +29,11 @@ extern SendAspi32CommandEntry aspiSendASPI32Command;
 extern int32_t aspiHighestHostAdapter;
 
 inline unsigned long asHex(uint32_t value) { return value; }
-
 inline long asDecimal(uint32_t value) { return static_cast<int32_t>(value); }
-
 inline bool isAddressPart(long value) { return value >= 0 && value <= MAX_ADDRESS_PART; }
 
-// A housekeeping request (SC_HA_INQUIRY, SC_GET_DEV_TYPE) is complete when the call returns:
-// a returned value other than the block's status is said and the status judged; a status
-// other than SS_COMP is said. True for SS_COMP.
+// Judges a housekeeping request, complete when the call returns: true for SS_COMP; traces any
+// other status, and a returned value that differs from the block's status.
 inline bool housekeepingCompleted(Aspi* aspi, const char* function, DWORD returned,
                                   uint8_t status) {
     if (returned != status) {

@@ -90,10 +90,8 @@ uint32_t littleEndian32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
-// A WNASPI32.DLL planted in the current directory, next to a downloaded firmware file, must
-// not be the one loaded: the current directory leaves the library search, while the
-// application's folder and the system's folders, where ASPI installs put the library, stay.
-// Windows without the call keeps its search as it is. False when the call refused.
+// Takes the current directory out of the library search, so that a WNASPI32.DLL planted next to
+// a downloaded firmware file is never loaded. False when the call (where it exists) refused.
 bool leaveCurrentDirectoryOutOfSearch(FILE* trace) {
     HMODULE kernel32 = GetModuleHandleA("KERNEL32");
     if (kernel32 == nullptr) return true;

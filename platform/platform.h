@@ -1,6 +1,5 @@
 // What the tool asks of the system it runs on, apart from the drive. One implementation for
-// each system, chosen when linking: windows.cpp (through kernel32) and linux.cpp (Linux and
-// the host build).
+// each system, chosen when linking: windows.cpp (through kernel32) and linux.cpp.
 #pragma once
 
 #include <cstdint>
@@ -9,15 +8,13 @@
 // Waits about `milliseconds` before going on.
 void platformPause(uint32_t milliseconds);
 
-// Whether the system's pass-through carries every command of an update to `device` (the name
-// it was opened by) for this process, the closing command included. When it does not, says
-// on `errors` what the process lacks.
+// Whether the pass-through carries every command of an update, the closing one included, to
+// `device` (the name it was opened by) for this process; if not, says on `errors` what it lacks.
 bool platformPassThroughCarriesUpdate(const char* device, FILE* errors);
 
-// Keeps what the user or the system does from cutting an update short: raised right before
-// the update's first chunk, lowered once the update's end has been told. While it is up,
-// interrupts neither end nor stop the program, the system does not sleep, and the first
-// interrupt kept away says so on `notices`, once. Null only when memory runs out.
+// Raised before an update's first chunk and lowered once its end is told: while up, interrupts
+// neither end nor stop the program, the system does not sleep, and the first one kept away
+// says so on `notices`, once. Null only when memory runs out.
 struct UpdateShield;
 UpdateShield* newUpdateShield(FILE* notices);
 

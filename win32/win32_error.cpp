@@ -15,8 +15,7 @@ void sayLastError(FILE* trace, const char* label) {
     if (trace == nullptr || label == nullptr) return;
     const DWORD code = GetLastError();
     char text[TEXT_BUFFER_SIZE] = {};
-    // Without IGNORE_INSERTS, a text with inserts such as %1 would be expanded from an
-    // argument list that is not there.
+    // IGNORE_INSERTS: a text's inserts such as %1 have no arguments to be expanded from.
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                        0, text, TEXT_BUFFER_SIZE, nullptr);
