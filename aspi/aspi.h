@@ -60,9 +60,8 @@ Aspi* newAspi(void);
 // (host adapter, target, logical unit), and the library starts: 0, else -1.
 int aspiOpen(Aspi* aspi, const char* name);
 
-// Loads WNASPI32.DLL once per process; a failure is final and the library is never unloaded.
-// Negative on failure, 0 when this call started the library, 1 when an earlier one did.
-// Only `aspi->trace` is used.
+// Loads WNASPI32.DLL once per process, for good: negative on failure (final), 0 when this call
+// started the library, 1 when an earlier one did. Only `aspi->trace` is used.
 int aspiStartup(Aspi* aspi);
 
 // Asks the library about the host adapter and keeps its limits in the record (defaults when

@@ -28,8 +28,7 @@ struct Sptx {
 const int32_t SPTX_DEFAULT_CAPACITY = 16384;
 
 // A closed record without settings; a negative capacity selects SPTX_DEFAULT_CAPACITY. Null
-// when memory runs out, or for a capacity whose request buffer length (capacity + 567) would
-// not be a 32-bit signed number.
+// when memory runs out or the request buffer's length (capacity + 567) would exceed INT32_MAX.
 Sptx* newSptx(int32_t capacity);
 
 // Opens the device path `name` (closing any device opened before) and records what the
@@ -44,14 +43,12 @@ int sptxSetSenseLength(Sptx* sptx, int32_t length);
 // refused; invalid or overflowing values store 28 hours.
 int sptxSetTimeout(Sptx* sptx, int32_t seconds, int32_t nanoseconds);
 
-// Grows the request buffer's data area to `length` bytes when it is smaller (and within what
-// newSptx accepts); on failure the record keeps its buffer, so callers compare `capacity`
-// afterwards.
+// Grows the data area to `length` bytes when smaller (within what newSptx accepts); on failure
+// the record keeps its buffer, so callers compare `capacity` afterwards.
 void sptxReserve(Sptx* sptx, int32_t length);
 
-// Fill in the request buffer for one command: the data travels inside the buffer (buffered)
-// or the driver reaches the caller's buffer itself (direct). 0, or -1 for arguments the
-// driver must never see.
+// Fills in the request buffer for one command, its data inside it (buffered) or in the caller's
+// buffer (direct): 0, or -1 for arguments the driver must never see.
 int sptxPrepareBuffered(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
                         int32_t dataLength, int32_t direction);
 int sptxPrepareDirect(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,

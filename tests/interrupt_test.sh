@@ -44,7 +44,7 @@ writing() { grep -q ' EA' log 2> /dev/null; }
 ended() { test -s status; }
 
 # Starts kelvo on a fresh drive that takes DELAY milliseconds a command; its standard input
-# is a pipe this script writes the answer into.
+# is a pipe this script writes the answer into, its standard output goes to OUTPUT (out.txt).
 start() {
     rm -f drive payload log answer
     printf '%s' "$old" > drive
@@ -57,7 +57,7 @@ start() {
     # word on it nowhere.
     (
         WNASPI32_SIM_CONFIG=$work/config LD_LIBRARY_PATH=$library env --default-signal=INT,QUIT \
-            "${runner[@]}" "$kelvo" 0.1.0 firmware.bin < answer > out.txt 2> err.txt &
+            "${runner[@]}" "$kelvo" 0.1.0 firmware.bin < answer > "${2:-out.txt}" 2> err.txt &
         echo $! > pid
         wait $!
         echo $? > status
@@ -81,23 +81,41 @@ finish() {
 
 # Signals sent while the chunks go out, each as a user or the system sends it; SIGINT three
 # times, as an impatient user presses Ctrl+C, says so once. SIGPIPE, no interrupt but the
-# sign of a reader gone, says nothing.
-for signals in INT TERM HUP QUIT TSTP PIPE "INT INT INT"; do
+# sign of a reader gone, says nothing; nor does the reader of standard output going away (as
+# `kelvo ... | tee` after Ctrl+C), whose SIGPIPE, raised by "Finished", is still pending as
+# the shield comes down.
+for signals in INT TERM HUP QUIT TSTP PIPE "INT INT INT" reader; do
     title="SIG${signals// /, SIG} while writing"
-    start 250
+    finished=Finished$'\n'
+    if [ "$signals" = reader ]; then
+        title="standard output's reader gone while writing"
+        rm -f out.fifo && mkfifo out.fifo
+        cat out.fifo > out.txt &
+        reader=$!
+        start 250 out.fifo
+        finished=
+    else
+        start 250
+    fi
     eventually prompted || fail "$title" "no prompt"
     echo y >&3
     eventually writing || fail "$title" "no chunk reached the drive"
-    for signal in $signals; do
-        kill -s "$signal" "$pid"
-        sleep 0.1
-    done
+    if [ "$signals" = reader ]; then
+        eventually grep -q 'do not interrupt' out.txt || fail "$title" "no notice of the update"
+        kill "$reader"
+        wait "$reader" 2> /dev/null
+    else
+        for signal in $signals; do
+            kill -s "$signal" "$pid"
+            sleep 0.1
+        done
+    fi
     finish "$title"
     [ "$status" = 0 ] || fail "$title" "exit status $status"
-    cmp -s out.txt <(printf '%s' "${selected}Continue? Firmware update running, do not interrupt ...Finished"$'\n') ||
+    cmp -s out.txt <(printf '%s' "${selected}Continue? Firmware update running, do not interrupt ...$finished") ||
         fail "$title" "standard output was: $(cat -A out.txt)"
     said=$notice$'\n'
-    [ "$signals" = PIPE ] && said=
+    [ "$signals" = PIPE ] || [ "$signals" = reader ] && said=
     cmp -s <(tail -n +2 err.txt) <(printf '%s' "$said") ||
         fail "$title" "standard error was: $(tail -n +2 err.txt | cat -A)"
     tail -c +49 firmware.bin | cmp -s - payload || fail "$title" "the drive has another payload"

@@ -47,16 +47,18 @@ commands() {
     > /dev/null
 head -c 287 new.bin > short.bin
 
-# Two wide adapters: the MATSHITA drive at 0.1.0 (firmware 1.00), another vendor's CD-ROM, a
-# disk, a CD-ROM that answers no command, and a MATSHITA drive that already runs 1.01 at a
-# target only a wide adapter has and a logical unit other than 0.
+# Two wide adapters: the MATSHITA drive at 0.1.0 (firmware 1.00), another vendor's CD-ROMs, one
+# at the last logical unit, a disk, a CD-ROM that answers no command, and a MATSHITA drive that
+# already runs 1.01 at a target only a wide adapter has and a logical unit other than 0.
 every_kind=("adapters = 2" "address = 0.1.0" "targets = 16"
             "device = 0.2.0 5 PLEXTOR DVDR   PX-716A  1.11"
+            "device = 0.2.7 5 PLEXTOR DVDR   PX-708A  1.12"
             "device = 0.3.0 0 ATA     ST3200822A      3.01"
             "device = 1.9.0 5"
             "device = 1.12.1 5 MATSHITADVD-RAM UJ-85J  1.01")
 drives='drive 0.1.0     ASPI         matshita     "MATSHITADVD-RAM UJ-85J  1.00"
 drive 0.2.0     ASPI         not-matshita "PLEXTOR DVDR   PX-716A  1.11"
+drive 0.2.7     ASPI         not-matshita "PLEXTOR DVDR   PX-708A  1.12"
 drive 1.9.0     ASPI         no-answer    no device answered: // aspiSay: x 0 04:11:00 29 E (aspi status BufLen SenseLen)
 drive 1.12.1    ASPI         matshita     "MATSHITADVD-RAM UJ-85J  1.01"'
 no_drive='note no-drive no optical drive found: check the tree that KELVO_LIST_TREE names'
@@ -69,7 +71,7 @@ check "every kind of device, valid files" 0 "$drives
 file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits 0.1.0 1.12.1(installed)
 file \"container.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.00\" fits 0.1.0(installed) 1.12.1
 file \"other.bin\" valid \"MATSHITADVD-RAM UJ-86J  1.00\" fits none" ""
-[ "$(commands)" = "0.1.0 12 0.2.0 12 1.9.0 12 1.12.1 12 " ] ||
+[ "$(commands)" = "0.1.0 12 0.2.0 12 0.2.7 12 1.9.0 12 1.12.1 12 " ] ||
     fail "every kind of device" "the devices received: $(commands)"
 [ ! -e extracted.dat ] || fail "every kind of device" "extracted.dat was written"
 finish

@@ -77,6 +77,10 @@ TEST_F(ListLinuxTest, OpticalDrivesAreListedByTheirSrNodeElseTheirSgNode) {
     sgDevice(1, "0\n", "sda");   // a disk: never opened
     make(root + "/dev/sda", "");
     make(root + "/dev/sg1", "");
+    sgDevice(5, "8\n");          // a medium changer and an enclosure: never opened either
+    make(root + "/dev/sg5", "");
+    sgDevice(6, "13\n");
+    make(root + "/dev/sg6", "");
     sgDevice(2, "5\n");          // no sr driver bound: its sg node
     make(root + "/dev/sg2", "");
     sgDevice(3, "5\n", "sr1");   // bound, but no sr node in /dev: its sg node

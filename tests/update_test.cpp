@@ -390,7 +390,16 @@ TEST_F(UpdateTest, FailedClosingCommandIsCheckedWithTheDrive) {
         int status;
         std::string errors;
         size_t questionsAfterClosing;
+        bool closingAnswersWhole = false;  // residue 0: the drive took the image
+        const char* drive = FIRMWARE;
     } cases[] = {
+        {"completed with its whole answer: nothing is asked after it", 0, 0, -1, 0, "", 0, true},
+        {"refused, the drive in other case", 3, 0, -1, 1,
+         "closing command returned -258\n" + WRITE_ERROR_ANSWER +
+             "the drive now reports MATSHITADVD-RAM uj-85j  1.01, not the image's " + newer +
+             "\n" + notTaken,
+         1, false,
+         "MATSHITADVD-RAM uj-85j  1.01"},
         {"refused, the drive unchanged", 3, 0, -1, 1,
          "closing command returned -258\n" + WRITE_ERROR_ANSWER + stillOld + notTaken, 1},
         {"never answered, the drive unchanged", 0, 3, -1, 1,
@@ -406,16 +415,17 @@ TEST_F(UpdateTest, FailedClosingCommandIsCheckedWithTheDrive) {
     };
     for (const Case& c : cases) {
         FreshFakeKernel32 fresh;
-        SimDrive drive = newSimDrive(FIRMWARE);
+        SimDrive drive = newSimDrive(c.drive);
         drive.checkConditionOn = c.checkConditionOn;
         drive.faultSense = WRITE_ERROR;
+        drive.residueOn = c.closingAnswersWhole ? 3 : 0;
         drive.hangOn = c.hangOn;
         drive.restartsOnClosing = c.silentAfterRestart >= 0;
         drive.silentAfterRestart = c.silentAfterRestart;
         const Bytes image = firmwareImage(1000, newer);
         const KelvoRun run = updateDriveE(&drive, image, "y\n");
         EXPECT_EQ(run.status, c.status) << c.what;
-        EXPECT_EQ(run.output, selected(FIRMWARE, newer) + UPDATE_RUNS +
+        EXPECT_EQ(run.output, selected(c.drive, newer) + UPDATE_RUNS +
                                   (c.status == 0 ? "Finished\n" : ""))
             << c.what;
         EXPECT_EQ(run.errors, c.errors) << c.what;
@@ -427,7 +437,8 @@ TEST_F(UpdateTest, FailedClosingCommandIsCheckedWithTheDrive) {
         EXPECT_EQ(std::vector<Bytes>(sent.begin() + 3, sent.end()),
                   std::vector<Bytes>(c.questionsAfterClosing, INQUIRY))
             << c.what;
-        EXPECT_EQ(fresh->pauses, std::vector<DWORD>(c.questionsAfterClosing - 1, 1000)) << c.what;
+        const size_t pauses = c.questionsAfterClosing > 0 ? c.questionsAfterClosing - 1 : 0;
+        EXPECT_EQ(fresh->pauses, std::vector<DWORD>(pauses, 1000)) << c.what;
         ULONG waitSeconds = 0;
         for (size_t i = fresh->requests.size() - c.questionsAfterClosing; i < fresh->requests.size();
              ++i) {

@@ -1,8 +1,5 @@
-// The slice of the Win32 API that the SCSI backends use.
-//
-// On Windows this is the real thing. Elsewhere the same names are declared here and
-// implemented by a stand-in (posix_kernel32.cpp for the programs, a scriptable fake for
-// the tests), so that the backends compile unchanged for every build.
+// The slice of the Win32 API that the backends use: Windows' own, elsewhere the same names
+// served by a stand-in chosen when linking, so that the backends compile unchanged.
 #pragma once
 
 #ifdef _WIN32

@@ -1,6 +1,5 @@
-// The kernel itself behind linux_device.h. The queue's limit comes from sysfs: a block node's
-// own queue, or for a SCSI generic node the queue of the block device bound to the same SCSI
-// device (a drive's sr node).
+// The kernel itself behind linux_device.h. The queue's limit is read in sysfs, for an sg node
+// from the block device bound to the same SCSI device.
 #include "linux_device.h"
 
 #include <dirent.h>

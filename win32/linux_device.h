@@ -1,5 +1,5 @@
-// The Linux kernel's answers that the pass-through stand-in asks for, behind a seam chosen
-// when linking: linux_device.cpp asks the kernel, the tests link a scripted fake instead.
+// The Linux kernel's answers that the pass-through asks for, chosen when linking: the kernel
+// itself (linux_device.cpp) or a scripted one.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-// What the POSIX stand-in's handles hold, for the files of the stand-in that serve the
-// device control codes on one host kernel each.
+// What the POSIX stand-in's handles hold, for its DeviceIoControl on each host kernel.
 #pragma once
 
 #include "kernel32.h"

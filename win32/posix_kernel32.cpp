@@ -1,10 +1,6 @@
-// kernel32 for POSIX hosts: the calls the backends make, behaving like Windows wherever the
-// caller can tell (results, last-error codes and their texts). Every handle is a heap object
-// that knows its kind, so CloseHandle and the waits can refuse the wrong one as Windows does.
-// A closed handle's object is kept, with no kind, and never reused: a library thread that
-// signals an event after its owner closed it gets ERROR_INVALID_HANDLE, as on Windows,
-// instead of touching freed memory or another command's event. DeviceIoControl lives in a
-// file of its own for each host kernel: sg_io_kernel32.cpp on Linux.
+// kernel32 for POSIX hosts, behaving like Windows wherever the caller can tell. A handle knows
+// its kind and is never freed, so a wrong or closed one fails with ERROR_INVALID_HANDLE.
+// DeviceIoControl is in a file per host kernel: linux_pass_through.cpp on Linux.
 #include "kernel32.h"
 #include "posix_handle.h"
 

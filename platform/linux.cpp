@@ -15,10 +15,8 @@
 #include <iterator>
 #include <new>
 
-// While it is up the shielded signals are blocked in the program's own thread and taken by a
-// watcher thread of the shield's. No handler ever runs in the thread that talks to the drive:
-// a handler would cut a command's SG_IO short, and the kernel would send it to the drive again
-// on the restart.
+// While up, the shielded signals are blocked and taken by a watcher thread: a handler in the
+// thread that talks to the drive would cut an SG_IO short and the kernel would send it again.
 struct UpdateShield {
     FILE* notices;
     sigset_t shielded;
@@ -54,11 +52,8 @@ void platformPause(uint32_t milliseconds) {
     }
 }
 
-// Through a drive's block node (/dev/srN) the kernel passes a process the commands on its
-// list of harmless ones, the vendor's write command among them, and every other command, the
-// closing one too, only with CAP_SYS_RAWIO: without it an update would be written whole and
-// never taken. A SCSI generic node (/dev/sgN) opened for writing, as kelvo opens it, passes
-// every command to whoever may write it.
+// A block node (/dev/srN) passes commands off the kernel's harmless list, the closing one among
+// them, only with CAP_SYS_RAWIO; any other node opened for writing passes every command.
 bool platformPassThroughCarriesUpdate(const char* device, FILE* errors) {
     struct stat status;
     if (stat(device, &status) != 0 || !S_ISBLK(status.st_mode) || mayUseRawIo()) return true;
@@ -74,9 +69,8 @@ bool platformFileInUse() { return false; }
 
 namespace {
 
-// Takes every shielded signal that reaches the program until the shield is lowered. The
-// notice is written straight to the descriptor, past the stream and its lock, which the
-// program's own thread may hold.
+// Takes every shielded signal until the shield is lowered. The notice goes straight to the
+// descriptor, past the stream's lock, which the program's own thread may hold.
 void* watchSignals(void* argument) {
     const UpdateShield* shield = static_cast<const UpdateShield*>(argument);
     bool noticed = false;
@@ -107,9 +101,8 @@ UpdateShield* newUpdateShield(FILE* notices) {
     return shield;
 }
 
-// A signal still pending when the shield comes down (one sent as the watcher ended, or a
-// SIGPIPE of the program's own writes) is let go of first, by ignoring it for a moment: the
-// program ends as the update ends, not as the signal would have it.
+// A signal still pending as the shield comes down (a SIGPIPE of the program's own writes
+// among them) is dropped by ignoring it for a moment: the program ends as the update ends.
 void updateShieldLower(UpdateShield* shield) {
     if (shield == nullptr) return;
     // Woken by a signal of its own rather than cancelled: a cancelled thread unwinds through

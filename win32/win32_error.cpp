@@ -12,8 +12,7 @@ const DWORD TEXT_BUFFER_SIZE = 1234;
 // The system's text for `code`, line end and all, into a zero-filled buffer of
 // TEXT_BUFFER_SIZE bytes.
 void systemText(DWORD code, char* text) {
-    // Without IGNORE_INSERTS, a text with inserts such as %1 would be expanded from an
-    // argument list that is not there.
+    // IGNORE_INSERTS: a text's inserts such as %1 have no arguments to be expanded from.
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                        0, text, TEXT_BUFFER_SIZE, nullptr);

@@ -1,6 +1,5 @@
 // What the tool asks of the system it runs on, apart from the drive. One implementation for
-// each kind of system, chosen when linking: win32/platform_windows.cpp (through kernel32)
-// and win32/platform_posix.cpp (Linux and the host build).
+// each system, chosen when linking: windows.cpp (through kernel32) and linux.cpp.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +8,8 @@
 // Waits about `milliseconds` before going on.
 void platformPause(uint32_t milliseconds);
 
-// Whether the system's pass-through carries every command of an update to `device` (the name
-// it was opened by) for this process, the closing command included. When it does not, says
-// on `errors` what the process lacks.
+// Whether the pass-through carries every command of an update, the closing one included, to
+// `device` (the name it was opened by) for this process; if not, says on `errors` what it lacks.
 bool platformPassThroughCarriesUpdate(const char* device, FILE* errors);
 
 // Whether standard output is a terminal (a console on Windows), where a line may be redrawn.
@@ -20,10 +18,9 @@ bool platformOutputIsTerminal();
 // Whether the file that just failed to open is held by another program that keeps others out.
 bool platformFileInUse();
 
-// Keeps what the user or the system does from cutting an update short: raised right before
-// the update's first chunk, lowered once the update's end has been told. While it is up,
-// interrupts neither end nor stop the program, the system does not sleep, and the first
-// interrupt kept away says so on `notices`, once. Null only when memory runs out.
+// Raised before an update's first chunk and lowered once its end is told: while up, interrupts
+// neither end nor stop the program, the system does not sleep, and the first one kept away
+// says so on `notices`, once. Null only when memory runs out.
 struct UpdateShield;
 UpdateShield* newUpdateShield(FILE* notices);
 

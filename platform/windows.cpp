@@ -1,5 +1,4 @@
-// The tool's system on Windows, through kernel32: the real one in kelvo.exe, the tests'
-// scriptable one in the tests.
+// The tool's system on Windows, through kernel32.
 #include "platform.h"
 
 #include <atomic>
@@ -20,9 +19,8 @@ struct UpdateShield {
 
 namespace {
 
-// A console control handler is given nothing but the event: the shield it serves is found
-// here. Raised once, for the one update a run makes, and never released, so that a handler
-// still on its way out after the update finds the shield whole.
+// The shield a console control handler serves: one a run, never released, so that a handler
+// still running after the update finds it whole.
 std::atomic<UpdateShield*> raisedShield{nullptr};
 
 void noticeOnce(UpdateShield* shield) {
@@ -31,9 +29,8 @@ void noticeOnce(UpdateShield* shield) {
     fflush(shield->notices);
 }
 
-// Ctrl+C and Ctrl+Break are refused. A closing console, a logoff or a shutdown cannot be
-// refused, but Windows waits for the handler before it ends the process (a few seconds for a
-// close, longer at a shutdown): that wait is spent on the update.
+// Refuses Ctrl+C and Ctrl+Break; a close, logoff or shutdown cannot be refused, but Windows
+// waits for the handler before it ends the process, and that wait is spent on the update.
 BOOL WINAPI holdUpdate(DWORD event) {
     UpdateShield* shield = raisedShield.load();
     if (shield == nullptr) return FALSE;

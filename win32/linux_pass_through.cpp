@@ -1,9 +1,5 @@
-// DeviceIoControl on Linux: the pass-through backend's three control codes carried by the
-// kernel's SCSI generic interface on a drive's /dev/sr* or /dev/sg* node, much as Wine
-// carries them. Each pass-through request becomes exactly one SG_IO call, answered in place
-// in the caller's request buffer. A command the kernel could not complete (refused, timed
-// out, lost by the adapter or the transport) becomes a failed call whose Win32 code the
-// tables below choose, so that the backend's trace says what happened.
+// DeviceIoControl on Linux: each pass-through request is one SG_IO call on an sr or sg node,
+// answered in place; a command the kernel did not complete fails with the tables' Win32 code.
 #include <errno.h>
 #include <scsi/sg.h>
 #include <unistd.h>
@@ -17,8 +13,7 @@
 #include "linux_device.h"
 #include "posix_handle.h"
 
-// The kernel reads sg_io_hdr as the calling process lays it out: a 32-bit process (the
-// host test build) goes through the 64-bit kernel's compat path, which expects this.
+// The kernel reads sg_io_hdr as the calling process lays it out, 32-bit ones in its compat path.
 static_assert(sizeof(void*) != 4 || sizeof(sg_io_hdr_t) == 64, "32-bit sg_io_hdr");
 static_assert(sizeof(void*) != 4 || (offsetof(sg_io_hdr_t, dxferp) == 16 &&
                                      offsetof(sg_io_hdr_t, timeout) == 28 &&
@@ -49,10 +44,8 @@ struct ErrnoCode {
 
 // The kernel refused the call itself (ioctl's errno).
 const ErrnoCode errnoCodes[] = {
-    // No SCSI device behind the node (/dev/null, a regular file, a disk without SCSI): what
-    // Windows says of a control code the device does not know.
-    {ENOTTY, ERROR_INVALID_FUNCTION},
-    {ENOSYS, ERROR_INVALID_FUNCTION},  // an emulator (qemu-user) that does not pass SG_IO on
+    {ENOTTY, ERROR_INVALID_FUNCTION},  // no SCSI device behind the node, as Windows says it
+    {ENOSYS, ERROR_INVALID_FUNCTION},  // a kernel, or an emulator, without SG_IO
     {EOPNOTSUPP, ERROR_INVALID_FUNCTION},
     {EINVAL, ERROR_INVALID_PARAMETER},    // a request the kernel cannot carry
     {EMSGSIZE, ERROR_INVALID_PARAMETER},  // a CDB length it does not take
@@ -122,8 +115,7 @@ const StatusCode driverCodes[] = {
     {DRIVER_BUSY, ERROR_BUSY},
     {DRIVER_TIMEOUT, ERROR_SEM_TIMEOUT},
 };
-// Every other host status (DID_ERROR, DID_BAD_INTR, DID_TARGET_FAILURE, DID_MEDIUM_ERROR
-// and the rest) and every other driver status but DRIVER_SENSE.
+// Every other host status (DID_ERROR, DID_TARGET_FAILURE, ...) and driver status but DRIVER_SENSE.
 const DWORD OTHER_STATUS_CODE = ERROR_IO_DEVICE;
 
 DWORD codeForErrno(int error) {
@@ -139,8 +131,7 @@ DWORD codeForStatus(const StatusCode (&table)[N], unsigned status) {
     return OTHER_STATUS_CODE;
 }
 
-// ERROR_SUCCESS when the command completed, whatever its SCSI status: the caller judges
-// that, as it judges the status that Windows hands back.
+// ERROR_SUCCESS when the command completed, whatever its SCSI status, which the caller judges.
 DWORD codeForCompletion(const sg_io_hdr_t& io) {
     if (io.host_status != DID_OK) return codeForStatus(hostCodes, io.host_status);
     const unsigned driver = io.driver_status & DRIVER_STATUS_MASK;
@@ -153,10 +144,8 @@ BOOL failWith(DWORD code) {
     return FALSE;
 }
 
-// The largest transfer the kernel carries on the node, or -1 with errno set when the node
-// takes no SG_IO. SG_GET_RESERVED_SIZE answers only on a node that does; the queue's own
-// limit is what SG_IO carries (sg builds buffers beyond its reserved one, and a block node's
-// reserved size is that limit already), and where it cannot be read, the reserved size is.
+// The largest transfer SG_IO carries on the node: its queue's limit, else sg's reserved size;
+// -1 with errno set when the node takes no SG_IO.
 int64_t transferLimit(int fd) {
     int reserved = 0;
     if (linuxDeviceIoctl(fd, SG_GET_RESERVED_SIZE, &reserved) < 0) return -1;
@@ -164,9 +153,8 @@ int64_t transferLimit(int fd) {
     return queue > 0 ? queue : reserved;
 }
 
-// The kernel copies the data through its own buffers wherever it sits (no direct I/O is
-// asked for), so any alignment does; the page count bounds a transfer that starts in the
-// middle of a page as Windows counts it, one page more than it fills.
+// Any alignment does (the kernel copies through its own buffers); pages are counted as Windows
+// does, one more than a transfer fills.
 BOOL answerCapabilities(int fd, void* out, DWORD outSize, LPDWORD returned) {
     if (out == nullptr || outSize < sizeof(IO_SCSI_CAPABILITIES))
         return failWith(ERROR_INVALID_PARAMETER);
@@ -184,8 +172,7 @@ BOOL answerCapabilities(int fd, void* out, DWORD outSize, LPDWORD returned) {
     return TRUE;
 }
 
-// SG_IO's direction for the record's DataIn; data of no length moves neither way. 0 for an
-// unspecified direction with data, which the kernel could only guess.
+// SG_IO's direction for the record's DataIn: none without data, 0 for data of no direction.
 int directionFor(UCHAR dataIn, ULONG length) {
     if (length == 0) return SG_DXFER_NONE;
     if (dataIn == SCSI_IOCTL_DATA_IN) return SG_DXFER_FROM_DEV;
@@ -195,8 +182,7 @@ int directionFor(UCHAR dataIn, ULONG length) {
 
 bool fits(uint64_t offset, uint64_t length, DWORD size) { return offset + length <= size; }
 
-// Where the data is: the caller's own buffer (direct), or inside the request at the offset
-// the record gives (buffered), which must lie within the buffer handed in.
+// The data: the caller's buffer (direct), or in the request at the record's offset, if it fits.
 uint8_t* dataOf(uint8_t* request, DWORD size, bool direct) {
     const SCSI_PASS_THROUGH* record = reinterpret_cast<const SCSI_PASS_THROUGH*>(request);
     if (direct) {
@@ -234,9 +220,8 @@ bool fillRequest(uint8_t* request, DWORD size, bool direct, sg_io_hdr_t* io) {
     return true;
 }
 
-// Writes what the kernel said of a completed command into the record: the SCSI status, the
-// sense bytes it wrote and the bytes moved (requested less the residue; a residue outside
-// the request gives a count the caller sees is unusable).
+// Writes the kernel's answer into the record: the SCSI status, the sense bytes written and the
+// bytes moved (a residue outside the request gives a count the caller sees is unusable).
 void returnAnswer(uint8_t* request, const sg_io_hdr_t& io) {
     SCSI_PASS_THROUGH* record = reinterpret_cast<SCSI_PASS_THROUGH*>(request);
     record->ScsiStatus = io.status;
@@ -254,9 +239,8 @@ BOOL passThrough(int fd, bool direct, void* in, DWORD inSize, void* out, DWORD o
     sg_io_hdr_t io;
     if (!fillRequest(request, inSize < outSize ? inSize : outSize, direct, &io))
         return failWith(ERROR_INVALID_PARAMETER);
-    // A transfer the kernel cannot carry goes nowhere. Every chunk of an update but the last
-    // has the largest size, so an update the kernel cannot carry ends at its first chunk,
-    // before the drive has received anything.
+    // A transfer the kernel cannot carry goes nowhere: an update's first chunk is its largest,
+    // so such an update ends before the drive has received anything.
     const int64_t limit = transferLimit(fd);
     if (limit < 0) return failWith(codeForErrno(errno));
     if (int64_t(io.dxfer_len) > limit) return failWith(ERROR_INVALID_PARAMETER);
