@@ -22,11 +22,27 @@ updated+="Not confirmed, exiting$nl"
 notice="interrupt ignored: the drive is being written, and the update will finish"
 mismatch="Selected firmware: MATSHITADVD-RAM UJ-862  1.01${nl}Selected device:   "
 mismatch+="MATSHITADVD-RAM UJ-85J  1.00${nl}Selected device does not match firmware$nl"
+# What follows "sp_write returned N" when the first of the image's four chunks failed with
+# ANSWER: where the update stopped, the drive's answer, and what to do.
+first_chunk_failed() {  # ANSWER
+    echo "chunk 1 of 4 failed: the drive had accepted 0 of the image's 100000 payload bytes"
+    echo "$1"
+    echo "the closing command was not sent, so the drive has not taken the new image"
+    echo "what to do: leave the machine and the drive powered on and run kelvo again with the" \
+         "same file (kelvo-list shows what the drive reports now); if it fails again, keep the" \
+         "drive powered and try another connection or path to it before you turn it off"
+}
+no_identification() {  # DEVICE ANSWER
+    echo "the device at $1 gave no identification ($2); kelvo-list lists the drives kelvo can" \
+         "reach"
+}
 # Refused by the stand-in before SG_IO: the adapter takes 16 KiB, a chunk is 32816 bytes.
-too_large="// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.$cr$nl"
+too_large="// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.$nl"
 too_large+="// sptxSay x 0 0 8030 E (ioctl status length senseLength)${nl}sp_write returned -1$nl"
-no_scsi="// sptxSay.DeviceIoControl: x1 (1) Incorrect function.$cr$nl"
+too_large+="$(first_chunk_failed "the system's call failed: The parameter is incorrect.")$nl"
+no_scsi="// sptxSay.DeviceIoControl: x1 (1) Incorrect function.$nl"
 no_scsi+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
+no_scsi_answer="the system's call failed: Incorrect function."
 # The sr node a drive of the run had, as the guest wrote it down ("drive A: /dev/sr0 ...").
 sr_of() { sed -n "s|^.*drive $1: \(/dev/sr[0-9]*\).*|\1|p" "$results/nodes"; }
 not_started() {
@@ -39,17 +55,23 @@ not_started() {
 listed() { echo "drive $(sr_of "$1")  SG_IO        matshita     \"MATSHITADVD-RAM UJ-85J  $2\""; }
 denied() {
     echo "drive $(sr_of "$1")  SG_IO        cannot-open " \
-         "// sptxOpen.CreateFile: x5 (5) Access is denied."
+         "access denied: // sptxOpen.CreateFile: x5 (5) Access is denied."
 }
-fits="file match.bin valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits"
-other_fits="file other.bin valid \"MATSHITADVD-RAM UJ-862  1.01\" fits none$nl"
+fits="file \"match.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits"
+other_fits="file \"other.bin\" valid \"MATSHITADVD-RAM UJ-862  1.01\" fits none$nl"
 
 # Wine passes the oversized chunk to the kernel, whose refusal it words as its own; a failed
 # call leaves the sense length 0; a path that is no SCSI device is refused by Wine itself.
-wine_too_large="// sptxSay x 0 0 8030 0 (ioctl status length senseLength)${nl}sp_write returned -1$nl"
+wine_too_large() {  # WINE'S TEXT
+    echo "// sptxSay.DeviceIoControl: $1$cr"
+    echo "// sptxSay x 0 0 8030 0 (ioctl status length senseLength)"
+    echo "sp_write returned -1"
+    first_chunk_failed "the system's call failed: ${1#* (*) }"
+}
 wine_no_scsi="// sptxSay.DeviceIoControl: x32 (50) Request not supported.$cr$nl"
 wine_no_scsi+="// sptxSay x 0 0 29 0 (ioctl status length senseLength)$nl"
 wine_no_scsi+="Selected drive X: does not appear to be a matshita device$nl"
+wine_no_scsi+="$(no_identification X: "the system's call failed: Request not supported.")$nl"
 # Whatever the device, even one whose adapter takes 16 KiB, or none at all.
 wine_capabilities="MaximumTransferLength 32768, MaximumPhysicalPages 8, AlignmentMask 0x1000$nl"
 
@@ -117,37 +139,42 @@ sr_declined | sg_declined | sr_declined_32_bit | wine_sr_declined | wine_sg_decl
     status=0 out=$declined err="" ;;
 sr_mismatch | wine_sr_mismatch | wine_sg_mismatch) status=1 out=$mismatch err="" ;;
 sr_update_refused | sg_update_refused | wine_sr_update_refused | wine_sg_update_refused)
-    status=1 out=$running err="sp_write returned -2$nl" ;;
+    status=1 out=$running err="sp_write returned -2$nl$(first_chunk_failed "the drive answered \
+CHECK CONDITION: ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE (5/20/00)")$nl" ;;
 sr_update_not_root) status=1 out=$drive err="$(not_started A)$nl" ;;
 tcmu_not_root)  # the kernel would refuse the closing command: nothing is sent
     status=1 out=$drive err="$(not_started E)$nl" received=$'12\n' ;;
 sr_no_access)
     status=1 out=$image
-    err="// sptxOpen.CreateFile: x5 (5) Access is denied.$cr${nl}Could not open device$nl" ;;
+    err="// sptxOpen.CreateFile: x5 (5) Access is denied.${nl}Could not open device$nl" ;;
 sr_chunk_too_large | sg_chunk_too_large) status=1 out=$running err=$too_large ;;
 wine_sr_chunk_too_large)  # the kernel's EIO
     status=1 out=$running
-    err="// sptxSay.DeviceIoControl: x15 (21) Not ready.$cr$nl$wine_too_large" ;;
+    err="$(wine_too_large "x15 (21) Not ready.")$nl" ;;
 wine_sg_chunk_too_large)  # the kernel's EINVAL
     status=1 out=$running
-    err="// sptxSay.DeviceIoControl: x57 (87) Invalid parameter.$cr$nl$wine_too_large" ;;
+    err="$(wine_too_large "x57 (87) Invalid parameter.")$nl" ;;
 dev_null)
     status=1 out=$image
-    err="${no_scsi}Selected drive /dev/null does not appear to be a matshita device$nl" ;;
+    err="${no_scsi}Selected drive /dev/null does not appear to be a matshita device$nl"
+    err+="$(no_identification /dev/null "$no_scsi_answer")$nl" ;;
 regular_file)
     status=1 out=$image
-    err="${no_scsi}Selected drive /work/other.bin does not appear to be a matshita device$nl" ;;
+    err="${no_scsi}Selected drive /work/other.bin does not appear to be a matshita device$nl"
+    err+="$(no_identification /work/other.bin "$no_scsi_answer")$nl" ;;
 wine_dev_null | wine_regular_file) status=1 out=$image err=$wine_no_scsi ;;
 wine_cdrom0)  # Wine's own device of its first CD-ROM letter, which passes no SCSI command
     status=1 out=$image
     err="// sptxSay.DeviceIoControl: x32 (50) Request not supported.$cr$nl"
     err+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
-    err+="Selected drive \\\\.\\CdRom0 does not appear to be a matshita device$nl" ;;
+    err+="Selected drive \\\\.\\CdRom0 does not appear to be a matshita device$nl"
+    err+="$(no_identification '\\.\CdRom0' "the system's call failed: Request not supported.")$nl" ;;
 wine_list)  # the CD-ROM letters alone: D: is drive A, E: drive C with the image's firmware
     status=0 err="" banner=no
     out="drive D:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"$nl"
     out+="drive E:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.01\"$nl"
-    out+="note ASPI: // aspiStartup.GetASPI32SupportInfo = xE800 (59392)$nl"
+    out+="note aspi the ASPI library did not start: // aspiStartup.GetASPI32SupportInfo = xE800 "
+    out+="(59392)$nl"
     out+="$fits D: E:(installed)$nl" ;;
 wine_no_access)
     status=1 out=$image
@@ -164,6 +191,7 @@ wine_sr_update_not_root)  # the kernel refuses the closing command; the drive ke
     err="// sptxSay.DeviceIoControl: x5 (5) Access denied.$cr$nl"
     err+="// sptxSay x 0 0 400 0 (ioctl status length senseLength)${nl}"
     err+="closing command returned -1$nl"
+    err+="the system's call failed: Access denied.$nl"
     err+="the drive now reports MATSHITADVD-RAM UJ-85J  1.00, not the image's "
     err+="MATSHITADVD-RAM UJ-85J  1.01$nl"
     err+="the update may not have taken: power-cycle the drive and check its firmware before "

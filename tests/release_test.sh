@@ -86,7 +86,7 @@ drwxr-xr-x 0/0 $tar_name/relink/
 tar -xzf "$dist/$tar_name.tar.gz" -C "$work"
 "$work/$tar_name/relink/relink" > /dev/null 2>&1
 "$work/$tar_name/relink/kelvo" > /dev/null 2> "$work/relinked.err"
-expect "the relinked kelvo" "$?: $(tail -n 1 "$work/relinked.err")" \
+expect "the relinked kelvo" "$?: $(sed -n 2p "$work/relinked.err")" \
     "1: usage: $work/$tar_name/relink/kelvo <device index> <file to flash>"
 
 # Debian package: its files, lintian, and the package installed into a root of our own, with
@@ -112,7 +112,7 @@ expect "dpkg --root -i" "$?" 0
 expect "installed" "$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Status} ${Version}' kelvo)" \
     "install ok installed $version"
 "$root/usr/bin/kelvo" > /dev/null 2> "$work/kelvo.err"
-expect "kelvo with no arguments" "$?: $(tail -n 1 "$work/kelvo.err")" \
+expect "kelvo with no arguments" "$?: $(sed -n 2p "$work/kelvo.err")" \
     "1: usage: $root/usr/bin/kelvo <device index> <file to flash>"
 "$root/usr/bin/kelvo-list" --help > "$work/kelvo-list.out" 2>&1
 expect "kelvo-list --help" "$?: $(head -n 1 "$work/kelvo-list.out")" \
