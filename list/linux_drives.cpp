@@ -24,9 +24,10 @@ namespace {
 std::vector<std::string> namesIn(Listing* listing, const std::string& folder,
                                  bool mayBeMissing) {
     std::vector<std::string> names;
-    DIR* directory = opendir(folder.c_str());
     errno = 0;
+    DIR* directory = opendir(folder.c_str());
     while (directory != nullptr) {
+        errno = 0;
         const dirent* entry = readdir(directory);
         if (entry == nullptr) break;
         const std::string name = entry->d_name;
