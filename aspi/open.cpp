@@ -49,7 +49,6 @@ const int32_t DEFAULT_ALIGNMENT_MASK = 3;
 const int32_t NARROW_HIGHEST_TARGET = 7;
 const int32_t WIDE_HIGHEST_TARGET = 15;
 const uint8_t WIDE_TARGET_COUNT = 16;
-const int32_t HIGHEST_LUN = 7;
 
 const size_t PUBLISHED_CDB_OFFSET = 48;
 
@@ -108,7 +107,7 @@ void setAdapterDefaults(Aspi* aspi) {
     aspi->alignmentMask = DEFAULT_ALIGNMENT_MASK;
     aspi->highestHostAdapter = aspiHighestHostAdapter;
     aspi->highestTarget = NARROW_HIGHEST_TARGET;
-    aspi->highestLun = HIGHEST_LUN;
+    aspi->highestLun = SCSI_ASPI_HIGHEST_LUN;
 }
 
 void takeAdapterValues(Aspi* aspi, const uint8_t* unique) {
@@ -120,7 +119,7 @@ void takeAdapterValues(Aspi* aspi, const uint8_t* unique) {
     aspi->highestHostAdapter = aspiHighestHostAdapter;
     aspi->highestTarget = unique[3] == WIDE_TARGET_COUNT ? WIDE_HIGHEST_TARGET
                                                          : NARROW_HIGHEST_TARGET;
-    aspi->highestLun = HIGHEST_LUN;
+    aspi->highestLun = SCSI_ASPI_HIGHEST_LUN;
 }
 
 }  // namespace

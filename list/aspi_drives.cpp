@@ -3,8 +3,6 @@
 
 namespace {
 
-const int32_t HIGHEST_LUN = 7;
-
 // One adapter's devices. A failed SC_GET_DEV_TYPE is the library's, not one device's (a
 // library that does not know the request fails it everywhere): the note says where the walk
 // of that adapter stopped.
@@ -18,7 +16,7 @@ void listAdapter(Listing* listing, int32_t hostAdapter) {
     }
     listingForgetTrace(listing);
     for (int32_t target = 0; target <= highestTarget; ++target) {
-        for (int32_t lun = 0; lun <= HIGHEST_LUN; ++lun) {
+        for (int32_t lun = 0; lun <= SCSI_ASPI_HIGHEST_LUN; ++lun) {
             const int32_t type = scsiAspiDeviceType(listing->scsi, hostAdapter, target, lun);
             if (type < 0 && type != SCSI_NO_DEVICE) {
                 char words[80];

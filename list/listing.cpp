@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver.h"
+#include "drive_access.h"
 #include "firmware_file.h"
 #include "image.h"
 #include "update.h"
@@ -19,10 +19,6 @@ const char* const MATSHITA = "matshita";          // kelvo updates it
 const char* const NOT_MATSHITA = "not-matshita";  // kelvo refuses it unless forced
 const char* const CANNOT_OPEN = "cannot-open";    // kelvo says "Could not open device"
 const char* const NO_ANSWER = "no-answer";        // the INQUIRY failed
-
-// kelvo's settings for every command: 14 sense bytes, 300 seconds.
-const int32_t SENSE_LENGTH = 14;
-const int32_t TIMEOUT_SECONDS = 300;
 
 // Prints one line, without blanks at its end (a field left empty leaves none behind).
 void printLine(FILE* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -71,27 +67,17 @@ bool keepDrive(Listing* listing, const ListedDrive& drive) {
 // and, for a drive that gave no identification, a few words on why.
 const char* askAsKelvo(Scsi* scsi, const char* index, DeviceInquiry* inquiry,
                        const char** why) {
-    char devicePath[7];
+    char devicePath[DEVICE_PATH_SIZE];
     *inquiry = {nullptr, -1};
-    if (scsiOpen(scsi, deviceName(index, devicePath)) < 0) {
+    if (driveOpen(scsi, index, devicePath) == nullptr) {
         *why = scsiBriefLast(scsi);
         return CANNOT_OPEN;
     }
-    scsiSetSenseLength(scsi, SENSE_LENGTH);
-    scsiSetTimeout(scsi, TIMEOUT_SECONDS, 0);
     *inquiry = inquireDevice(scsi);
     *why = scsiBriefLast(scsi);
     scsiClose(scsi);
     if (inquiry->identification == nullptr) return NO_ANSWER;
     return deviceIsMatshita(inquiry->identification) ? MATSHITA : NOT_MATSHITA;
-}
-
-// The drive takes the image as kelvo would without -f: a MATSHITA CD/DVD drive of the image's
-// vendor and product.
-bool takesImage(const ListedDrive& drive, const char* firmwareName) {
-    return drive.answered && drive.peripheralType == OPTICAL_DRIVE_TYPE &&
-           deviceIsMatshita(drive.identification) &&
-           deviceMatchesFirmware(firmwareName, drive.identification);
 }
 
 // A file's name as the line gives it: in quotes, with `"` and `\` escaped, as a script reads it.
@@ -159,11 +145,7 @@ void listingForgetTrace(Listing* listing) {
 bool listingJudgeFile(Listing* listing, const char* path) {
     FILE* messages = listing->capture->stream;
     FirmwareFile file = {};
-    bool valid = firmwareFileRead(path, &file, messages);
-    if (valid) {
-        firmwareFileTakeOutImage(&file);
-        valid = firmwareFileIsValid(file, path, messages);
-    }
+    const bool valid = firmwareFileLoad(path, &file, nullptr, messages);
     char message[TEXT_SIZE];
     takeAsOneLine(listing, message, sizeof message);
     char quoted[LINE_SIZE];
@@ -179,7 +161,8 @@ bool listingJudgeFile(Listing* listing, const char* path) {
     int32_t fitting = 0;
     for (int32_t i = 0; i < listing->driveCount; ++i) {
         const ListedDrive& drive = listing->drives[i];
-        if (!takesImage(drive, firmware.text)) continue;
+        const char* const identification = drive.answered ? drive.identification : nullptr;
+        if (!driveTakesImage(drive.peripheralType, identification, firmware.text)) continue;
         // kelvo's own test of an update that took.
         const bool installed = deviceRunsFirmware(firmware.text, drive.identification);
         fprintf(listing->out, " %s%s", drive.index, installed ? "(installed)" : "");

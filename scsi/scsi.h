@@ -87,6 +87,9 @@ const int32_t SCSI_NO_DEVICE = -2;
 // number, SCSI_NO_ASPI_LIBRARY, or -1 when the library loaded but did not start.
 int32_t scsiAspiAdapters(Scsi* scsi);
 
+// The highest logical unit an ASPI address names: ASPI for Win32 addresses units 0 to 7.
+const int32_t SCSI_ASPI_HIGHEST_LUN = 7;
+
 // The highest target id that the host adapter's SC_HA_INQUIRY admits (7, or 15 for a wide
 // adapter), or -1 when the adapter did not answer.
 int32_t scsiAspiHighestTarget(Scsi* scsi, int32_t hostAdapter);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "drive_access.h"
 #include "driver.h"
 #include "update.h"
 

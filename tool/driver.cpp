@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "drive_access.h"
 #include "firmware_file.h"
-#include "hex_container.h"
 #include "image.h"
 #include "platform.h"
 #include "scsi.h"
@@ -15,16 +15,6 @@
 namespace {
 
 const int ANSWER_BUFFER_SIZE = 1024;
-
-// Reads, extracts and checks the firmware file, saying what is wrong. A container's image is
-// also saved for the user; a failed save costs only the copy: the update goes on with the
-// image in memory.
-bool loadImage(const char* path, FirmwareFile* image) {
-    if (!firmwareFileRead(path, image, stderr)) return false;
-    if (firmwareFileTakeOutImage(image))
-        writeWholeFile("extracted.dat", image->bytes, int32_t(image->size), stderr);
-    return firmwareFileIsValid(*image, path, stderr);
-}
 
 const size_t EXPLANATION_SIZE = 1400;
 
@@ -143,6 +133,30 @@ void refuseDeviceType(const char* deviceArgument, int32_t type) {
             deviceArgument, peripheralTypeName(type), type);
 }
 
+// Says why kelvo does not take the drive for the image, in the order kelvo checks: another
+// vendor's drive (unless forced: a MATSHITA drive may carry another name), a device that is no
+// CD/DVD drive (forced or not: to a disk the vendor's commands mean something else), another
+// model (unless forced). True where -f lets the update go on all the same.
+bool forcedPastRefusal(const char* deviceArgument, const DeviceInquiry& inquiry,
+                       const char* firmwareName, int force) {
+    const bool optical = inquiry.peripheralType == OPTICAL_DRIVE_TYPE;
+    const bool otherKind = inquiry.peripheralType >= 0 && !optical;
+    if (!otherKind && !deviceIsMatshita(inquiry.identification) && !force) {
+        fprintf(stderr, "Selected drive %s does not appear to be a matshita device\n",
+                deviceArgument);
+        return false;
+    }
+    if (!optical) {
+        refuseDeviceType(deviceArgument, inquiry.peripheralType);
+        return false;
+    }
+    if (!deviceMatchesFirmware(firmwareName, inquiry.identification)) {
+        printf("Selected device does not match firmware\n");
+        return force != 0;
+    }
+    return true;
+}
+
 int equalsIgnoringCase(const char* a, const char* b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b) {
         if (tolower(static_cast<unsigned char>(*a)) != tolower(static_cast<unsigned char>(*b)))
@@ -154,13 +168,6 @@ int equalsIgnoringCase(const char* a, const char* b) {
 }  // namespace
 
 int forceFlag(int argc, char** argv) { return argc == 4 && strcmp(argv[3], "-f") == 0; }
-
-const char* deviceName(const char* argument, char* path) {
-    if (argument[0] == '\0' || argument[1] != ':') return argument;
-    memcpy(path, "\\\\.\\D:", 7);
-    path[4] = argument[0];
-    return path;
-}
 
 int askConfirmation(FILE* in, FILE* out) {
     fprintf(out, "Continue? ");
@@ -182,7 +189,7 @@ int kelvoMain(int argc, char** argv) {
     const char* const fileName = argv[2];
 
     FirmwareFile image = {};
-    if (!loadImage(fileName, &image)) return 1;
+    if (!firmwareFileLoad(fileName, &image, "extracted.dat", stderr)) return 1;
     const FirmwareName firmware = imageName(image.bytes, image.size);
     printf("Selected firmware: %s\n", firmware.text);
 
@@ -191,41 +198,27 @@ int kelvoMain(int argc, char** argv) {
         fprintf(stderr, "Internal error: newScsi() returned NULL.\n");
         return 1;
     }
-    char path[7];
-    const char* const device = deviceName(deviceArgument, path);
-    if (scsiOpen(scsi, device) < 0) {
+    char path[DEVICE_PATH_SIZE];
+    const char* const device = driveOpen(scsi, deviceArgument, path);
+    if (device == nullptr) {
         fprintf(stderr, "Could not open device\n");
         if (isBareNumber(deviceArgument))
             fprintf(stderr, "the device index is a drive letter with a colon (E:), an ASPI "
                             "address (0.1.0) or a device path, not a number alone\n");
         return 1;
     }
-    scsiSetSenseLength(scsi, 14);
-    scsiSetTimeout(scsi, 300, 0);
 
     const DeviceInquiry inquiry = inquireDevice(scsi);
-    const char* const identification = inquiry.identification;
-    if (identification != nullptr) printf("Selected device:   %s\n", identification);
-    // The vendor's write and closing commands mean something only to the vendor's drives;
-    // -f is for the user who knows a drive to be one under another name.
-    const bool otherKind =
-        inquiry.peripheralType >= 0 && inquiry.peripheralType != OPTICAL_DRIVE_TYPE;
-    if (identification == nullptr ||
-        (!otherKind && !deviceIsMatshita(identification) && !force)) {
+    if (inquiry.identification == nullptr) {
         fprintf(stderr, "Selected drive %s does not appear to be a matshita device\n",
                 deviceArgument);
-        if (identification == nullptr) explainNoIdentification(scsi, deviceArgument);
+        explainNoIdentification(scsi, deviceArgument);
         return 1;
     }
-    // They go to a CD/DVD drive alone, -f or not: to a disk they would mean something else.
-    if (inquiry.peripheralType != OPTICAL_DRIVE_TYPE) {
-        refuseDeviceType(deviceArgument, inquiry.peripheralType);
+    printf("Selected device:   %s\n", inquiry.identification);
+    if (!driveTakesImage(inquiry.peripheralType, inquiry.identification, firmware.text) &&
+        !forcedPastRefusal(deviceArgument, inquiry, firmware.text, force))
         return 1;
-    }
-    if (!deviceMatchesFirmware(firmware.text, identification)) {
-        printf("Selected device does not match firmware\n");
-        if (!force) return 1;
-    }
     // An update the system would let begin but not finish is not begun.
     if (scsiPath(scsi) == SCSI_PATH_PASS_THROUGH &&
         !platformPassThroughCarriesUpdate(device, stderr))

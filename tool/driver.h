@@ -9,10 +9,6 @@ int kelvoMain(int argc, char** argv);
 // 1 when exactly three arguments are given and the third is "-f", else 0.
 int forceFlag(int argc, char** argv);
 
-// The name to open for the first argument: a drive letter with a colon becomes the device
-// path "\\.\X:" (written into `path`, 7 bytes); anything else is used unchanged.
-const char* deviceName(const char* argument, char* path);
-
 // Prints the prompt on `out` and reads one word from `in`: 1 for "y" or "yes" in any case,
 // 0 for anything else, end of input included.
 int askConfirmation(FILE* in, FILE* out);

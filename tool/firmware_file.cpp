@@ -96,3 +96,11 @@ bool firmwareFileIsValid(const FirmwareFile& file, const char* path, FILE* error
                         "it was checked as a plain image\n");
     return valid;
 }
+
+bool firmwareFileLoad(const char* path, FirmwareFile* file, const char* extractedPath,
+                      FILE* errors) {
+    if (!firmwareFileRead(path, file, errors)) return false;
+    if (firmwareFileTakeOutImage(file) && extractedPath != nullptr)
+        writeWholeFile(extractedPath, file->bytes, int32_t(file->size), errors);
+    return firmwareFileIsValid(*file, path, errors);
+}

@@ -11,6 +11,12 @@ struct FirmwareFile {
     uint32_t size;   // the file's size, after a container's extraction the image's
 };
 
+// Reads, extracts and checks the file as kelvo does, saying what is wrong on `errors`: true for
+// a valid image. A container's image is also saved as `extractedPath` where one is given; a
+// failed save costs only the copy.
+bool firmwareFileLoad(const char* path, FirmwareFile* file, const char* extractedPath,
+                      FILE* errors);
+
 // Reads the file at `path` into a new heap block: true, or false after the reason on `errors`.
 bool firmwareFileRead(const char* path, FirmwareFile* file, FILE* errors);
 
