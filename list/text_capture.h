@@ -1,8 +1,6 @@
-// A stream whose text the program reads back: the SCSI layers' trace lines and the firmware
-// file's checks write their messages to a stream, and the listing shows them on its own lines.
-// One implementation for each kind of system, chosen when linking: text_capture_linux.cpp and
-// text_capture_windows.cpp, both over a pipe of the process's own, so that nothing is written
-// to any file.
+// A stream whose text the listing reads back into its own lines: the SCSI layers' traces and
+// the file checks' messages. One file per system, chosen when linking, each over a pipe of the
+// process's own, so that nothing is written to any file.
 #pragma once
 
 #include <cstddef>

@@ -70,10 +70,9 @@ void explainFailedChunk(Scsi* scsi, const TransferProgress& progress) {
             answer);
 }
 
-// Whether the drive took the image. A closing command that completed did; its answer's
-// length means nothing, the answer being ignored. One that failed (a drive may fail it as it
-// restarts) did only if the drive, once it answers again, names the image's firmware in all
-// its characters. Otherwise nothing may claim success, and the user learns what the drive is.
+// Whether the drive took the image: it did after a closing command that completed, else (a
+// restarting drive may fail it) only if it then names the image's firmware in all its
+// characters; if not, says what the drive answered and what it is now.
 bool driveTookImage(Scsi* scsi, const char* firmwareName, SayResult closing, bool onTerminal) {
     if (closing >= 0) return true;
     char answer[EXPLANATION_SIZE];
@@ -133,10 +132,9 @@ void refuseDeviceType(const char* deviceArgument, int32_t type) {
             deviceArgument, peripheralTypeName(type), type);
 }
 
-// Says why kelvo does not take the drive for the image, in the order kelvo checks: another
-// vendor's drive (unless forced: a MATSHITA drive may carry another name), a device that is no
-// CD/DVD drive (forced or not: to a disk the vendor's commands mean something else), another
-// model (unless forced). True where -f lets the update go on all the same.
+// Says why kelvo does not take the drive for the image: another vendor's drive (unless forced:
+// a MATSHITA drive may carry another name), no CD/DVD drive (the vendor's commands mean
+// something else to a disk, -f or not), another model. True where -f lets the update go on.
 bool forcedPastRefusal(const char* deviceArgument, const DeviceInquiry& inquiry,
                        const char* firmwareName, int force) {
     const bool optical = inquiry.peripheralType == OPTICAL_DRIVE_TYPE;
