@@ -124,6 +124,20 @@ for payload in 32768 32769 100000; do
     done
 done
 
+# On a terminal the update line shows the share written, redrawn in place, and is wiped before
+# "Finished"; on a file, as everywhere above, it carries none.
+if [ "$kind" = host ]; then
+    new_drive
+    command=$(printf '%q ' env WNASPI32_SIM_CONFIG="$work/config" LD_LIBRARY_PATH="$library_path" \
+        "${program_command[@]}" 0.1.0 image-100000.bin)
+    printf 'y\n' | script -qec "$command" /dev/null > terminal.txt 2>&1
+    shown=$'do not interrupt ...  0%\b\b\b\b 32%\b\b\b\b 65%\b\b\b\b 98%\b\b\b\b100%\b\b\b\b'
+    shown+=$'    \b\b\b\bFinished\r'
+    grep -qF "$shown" terminal.txt || fail "progress on a terminal" "it showed: $(cat -A terminal.txt)"
+    check_drive "progress on a terminal" "$new"
+    finish
+fi
+
 # The drive keeps what it became for the next run.
 run n 0.1.0 image-32768.bin
 check "the updated drive, another time" 0 "${new_for_new}Continue? Not confirmed, exiting$nl" ""

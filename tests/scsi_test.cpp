@@ -49,6 +49,52 @@ TEST(ScsiHandle, MissingBackendRecordsAreNeverSelected) {
     scsiClose(&handle);
 }
 
+// What the handle tells a user of its last open or command, and the few words a listing shows.
+TEST(ScsiExplainLast, EachEndingInWords) {
+    const ScsiEnding none = {-1, 0, false, false};
+    const struct {
+        const char* what;
+        ScsiLast last;
+        const char* text;
+        const char* brief;
+    } cases[] = {
+        {"an open the system refused", {true, SAY_REFUSED, {-1, 5, false, false}, 0, {}, 0},
+         "the system did not open it: Access is denied.", "access denied"},
+        {"a device path that names nothing", {true, SAY_REFUSED, {-1, 2, false, false}, 0, {}, 0},
+         "the system did not open it: The system cannot find the file specified.",
+         "no such device"},
+        {"CHECK CONDITION, not ready",
+         {false, SAY_CHECK_CONDITION, {2, 0, false, false}, 300,
+          {0x70, 0, 0x02, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x3A, 0x01}, 14},
+         "the drive answered CHECK CONDITION: NOT READY, MEDIUM NOT PRESENT - TRAY CLOSED "
+         "(2/3A/01)",
+         "not ready"},
+        {"more sense bytes than asked for", {false, SAY_REFUSED, {2, 0, false, false}, 300, {}, 0},
+         "the drive answered CHECK CONDITION with more sense data than asked for", "refused"},
+        {"busy", {false, SAY_REFUSED, {8, 0, false, false}, 300, {}, 0},
+         "the drive answered BUSY (status 08)", "busy"},
+        {"part of the data", {false, 16, {0, 0, false, false}, 300, {}, 0},
+         "the drive took only part of the data: 16 bytes were not moved", "failed"},
+        {"timed out", {false, SAY_REFUSED, {-1, 121, true, false}, 300, {}, 0},
+         "the drive did not answer within 300 seconds", "timed out"},
+        {"nothing at the address", {false, SAY_REFUSED, {-1, 0, false, true}, 300, {}, 0},
+         "no device answered", "no device answered"},
+        {"a failed call", {false, SAY_REFUSED, {-1, 1117, false, false}, 300, {}, 0},
+         "the system's call failed: The request could not be performed because of an I/O "
+         "device error.",
+         "failed"},
+        {"never sent", {false, SAY_REFUSED, none, 0, {}, 0}, "the command was not sent", "failed"},
+    };
+    for (const auto& c : cases) {
+        Scsi handle = {};
+        handle.last = c.last;
+        char text[300];
+        scsiExplainLast(&handle, text, sizeof text);
+        EXPECT_STREQ(text, c.text) << c.what;
+        EXPECT_STREQ(scsiBriefLast(&handle), c.brief) << c.what;
+    }
+}
+
 // Every named code reads as the key, its name and the three numbers, in either format of
 // sense data; a code without a name, or data too short for one, still shows what there is.
 TEST(SenseNames, EveryRowPrintsInBothFormats) {
