@@ -23,6 +23,7 @@ const char* const OTHER_REVISION = "MATSHITADVD-RAM UJ-85J  0.99";
 const uint32_t HEADER_SIZE = 48;
 const uint32_t NAME_LENGTH = 28;
 const uint32_t CHUNK_PAYLOAD = 0x8000;
+const int32_t OPTICAL_DRIVE = 5;  // the peripheral device type of a CD/DVD drive
 // Files shorter than this are refused before anything is sent; the plans stay above it.
 const uint32_t SMALLEST_PAYLOAD = 240;
 // One plan in this many has whole chunks (1 to 3) before a short last one; fewer bytes a run
@@ -225,6 +226,14 @@ void checkTraceLine(const std::string& line) {
         {"sp_write returned ", std::regex("-?[0-9]+")},
         {"closing command returned ", std::regex("-[0-9]+")},
         {"Selected drive ", std::regex(".* does not appear to be a matshita device")},
+        // The drive's answer to a command that failed, in words.
+        {"the drive answered ", std::regex(".+")},
+        {"the drive did not answer within ", std::regex("[0-9]+ seconds")},
+        {"the drive took only part of the data: ", std::regex("[0-9]+ bytes were not moved")},
+        {"the drive completed the command, but its answer was unusable", std::regex("")},
+        {"the system's call failed: ", std::regex(".+")},
+        {"no device answered", std::regex("")},
+        {"the command was not sent", std::regex("")},
     };
     for (const TraceForm& form : forms) {
         const size_t length = strlen(form.start);
@@ -279,6 +288,24 @@ void expectRun(const KelvoRun& run, int status, const std::string& output, size_
                         output);
 }
 
+// The peripheral device type the INQUIRY reported, as the drive sent it: -1 for none.
+int32_t peripheralTypeFrom(const SentCommand& inquiry) {
+    if (inquiry.reportedLength < 1 || (inquiry.data[0] >> 5) == 3) return -1;
+    return inquiry.data[0] & 0x1F;
+}
+
+// The errors end with one line that starts with `start` and whose rest matches `rest`, and
+// every line before it is one of the system's forms.
+void expectErrorsEndWithLine(const KelvoRun& run, const std::string& start, const char* rest,
+                             const char* why) {
+    const std::vector<std::string> lines = linesOf(run.errors);
+    if (lines.empty() || lines.back().compare(0, start.size(), start) != 0 ||
+        !std::regex_match(lines.back().begin() + std::string::difference_type(start.size()),
+                          lines.back().end(), std::regex(rest)))
+        broken(why, describe(run));
+    for (size_t i = 0; i + 1 < lines.size(); ++i) checkTraceLine(lines[i]);
+}
+
 // The errors end with `end` exactly, and every line before it is one of the system's forms.
 void expectErrorsEnd(const KelvoRun& run, const std::string& end, const char* why) {
     const std::string& errors = run.errors;
@@ -330,9 +357,31 @@ void expectClosingVerdict(const std::vector<SentCommand>& sent, size_t closing,
     expectErrorsEnd(run, verdict, "a drive that did not take the image is reported");
 }
 
-const std::string& lastLine(const std::vector<std::string>& lines, const KelvoRun& run) {
-    if (lines.empty()) broken("a failure is reported", describe(run));
-    return lines.back();
+// The lines that explain a failed chunk: which of how many, the payload the drive had
+// accepted, its answer in words, and what now.
+const size_t CHUNK_EXPLANATION_LINES = 4;
+
+const std::string& failedChunkLine(const std::vector<std::string>& lines, const KelvoRun& run) {
+    if (lines.size() <= CHUNK_EXPLANATION_LINES) broken("a failure is reported", describe(run));
+    return lines[lines.size() - CHUNK_EXPLANATION_LINES - 1];
+}
+
+void expectFailedChunkExplained(const KelvoRun& run, const std::vector<std::string>& lines,
+                                uint32_t index, uint32_t chunks, uint32_t payload) {
+    failedChunkLine(lines, run);  // there are lines enough
+    const std::vector<std::string> explanation(lines.end() - CHUNK_EXPLANATION_LINES, lines.end());
+    const std::string where = "chunk " + std::to_string(index + 1) + " of " +
+                              std::to_string(chunks) + " failed: the drive had accepted " +
+                              std::to_string(index * CHUNK_PAYLOAD) + " of the image's " +
+                              std::to_string(payload) + " payload bytes";
+    if (explanation[0] != where ||
+        explanation[2] != "the closing command was not sent, so the drive has not taken the "
+                          "new image" ||
+        explanation[3].compare(0, 11, "what to do:") != 0)
+        broken("a failed chunk says where it stopped and what now", describe(run));
+    checkTraceLine(explanation[1]);  // the drive's answer in words
+    for (size_t i = 0; i + CHUNK_EXPLANATION_LINES + 1 < lines.size(); ++i)
+        checkTraceLine(lines[i]);
 }
 
 }  // namespace
@@ -394,13 +443,23 @@ void checkUpdate(const std::string& device, const UpdatePlan& plan,
     if (!sent.empty()) expectCommand(sent[0], INQUIRY_CDB, INQUIRY_LENGTH, true, "INQUIRY");
     if (sent.empty() || !sent[0].usable) {
         expectRun(run, 1, output, sent.empty() ? 0 : 1, sent.size(), "a failed INQUIRY ends the run");
-        return expectErrorsEnd(run, notMatshita(device), "a failed INQUIRY is reported");
+        return expectErrorsEndWithLine(
+            run, "the device at " + device + " gave no identification (",
+            R"(.+\); kelvo-list lists the drives kelvo can reach)", "a failed INQUIRY is explained");
     }
     const std::string identification = identificationFrom(sent[0]);
     output += "Selected device:   " + identification + "\n";
-    if (!isMatshita(identification) && !plan.force) {
+    const int32_t type = peripheralTypeFrom(sent[0]);
+    const bool otherKind = type >= 0 && type != OPTICAL_DRIVE;
+    if (!otherKind && !isMatshita(identification) && !plan.force) {
         expectRun(run, 1, output, 1, sent.size(), "another vendor's drive ends the run");
         return expectErrorsEnd(run, notMatshita(device), "another vendor's drive is reported");
+    }
+    if (type != OPTICAL_DRIVE) {
+        expectRun(run, 1, output, 1, sent.size(), "a device that is no CD/DVD drive ends the run");
+        return expectErrorsEndWithLine(run, "the device at " + device + " ",
+                                       ".*kelvo updates CD/DVD drives only, with or without -f",
+                                       "a device that is no CD/DVD drive is refused, even forced");
     }
     if (!namesMatch(firmware, identification)) {
         output += "Selected device does not match firmware\n";
@@ -426,8 +485,8 @@ void checkUpdate(const std::string& device, const UpdatePlan& plan,
         if (chunk.accepted) continue;
         expectRun(run, 1, output, 2 + index, sent.size(),
                   "after the first failed chunk nothing more goes to the drive, exit status 1");
-        expectErrorsEnd(run, "", "only traces and the failed chunk's result");
-        const std::string& line = lastLine(lines, run);
+        expectFailedChunkExplained(run, lines, index, chunks, payload);
+        const std::string& line = failedChunkLine(lines, run);
         const std::string expected =
             chunk.usable ? "sp_write returned " + std::to_string(chunk.dataLength - chunk.reportedLength)
                          : "";
