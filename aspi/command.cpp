@@ -41,7 +41,7 @@ void resetResult(Aspi* aspi) {
     aspi->lastTransferLength = -1;
     aspi->sense = nullptr;
     aspi->senseLength = -1;
-    aspi->lastEnding = {-1, 0, false, false};
+    aspi->lastEnding = SCSI_NOT_SENT;
 }
 
 bool fillRequestBlock(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,

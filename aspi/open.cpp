@@ -141,7 +141,7 @@ Aspi* newAspi(void) {
     aspi->lastTransferLength = -1;
     aspi->sense = nullptr;
     aspi->senseLength = -1;
-    aspi->lastEnding = {-1, 0, false, false};
+    aspi->lastEnding = SCSI_NOT_SENT;
     return aspi;
 }
 

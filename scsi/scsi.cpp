@@ -44,7 +44,7 @@ const int32_t MILLISECONDS_PER_SECOND = 1000;
 int scsiOpen(Scsi* scsi, const char* name) {
     if (scsi == nullptr) return -1;
     scsi->selected = nullptr;
-    scsi->last = {};
+    keepLast(scsi, SAY_REFUSED, SCSI_NOT_SENT, nullptr, 0, 0);
     if (aspiOpen(scsi->aspi, name) == 0) {
         scsi->selected = scsi->aspi;
         return 0;
@@ -53,7 +53,7 @@ int scsiOpen(Scsi* scsi, const char* name) {
         scsi->selected = scsi->sptx;
         return 0;
     }
-    keepLast(scsi, SAY_REFUSED, scsi->sptx != nullptr ? scsi->sptx->lastEnding : ScsiEnding{},
+    keepLast(scsi, SAY_REFUSED, scsi->sptx != nullptr ? scsi->sptx->lastEnding : SCSI_NOT_SENT,
              nullptr, 0, 0);
     scsi->last.openFailed = true;
     return -1;
@@ -88,9 +88,7 @@ SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* da
                   int32_t dataLength, int32_t direction) {
     if (scsi == nullptr) return SAY_REFUSED;
     const int32_t length = cdbCheckLength(cdb, cdbLength, stderr);
-    scsi->last = {};
-    scsi->last.result = SAY_REFUSED;
-    scsi->last.ending.status = -1;
+    keepLast(scsi, SAY_REFUSED, SCSI_NOT_SENT, nullptr, 0, 0);
     if (scsi->selected == scsi->aspi && scsi->aspi != nullptr) {
         Aspi* aspi = scsi->aspi;
         const SayResult result = aspiSay(aspi, cdb, length, data, dataLength, direction);

@@ -29,6 +29,8 @@ struct ScsiEnding {
     bool timedOut;         // it did not complete within the time-out
     bool noDevice;         // nothing answered at the address
 };
+// The ending of a command that never reached the system.
+const ScsiEnding SCSI_NOT_SENT = {-1, 0, false, false};
 
 // What the handle keeps of its last open or command, for scsiExplainLast.
 const int32_t SCSI_KEPT_SENSE = 18;

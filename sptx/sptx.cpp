@@ -159,10 +159,8 @@ void traceUnusableAnswer(FILE* trace, const DriverAnswer& answer) {
             static_cast<unsigned long>(answer.senseLength));
 }
 
-const ScsiEnding NOT_SENT = {-1, 0, false, false};
-
 void clearLastCommand(Sptx* sptx) {
-    sptx->lastEnding = NOT_SENT;
+    sptx->lastEnding = SCSI_NOT_SENT;
     sptx->lastResult = SAY_REFUSED;
     sptx->lastTransferLength = -1;
     sptx->sense = nullptr;
@@ -194,7 +192,7 @@ Sptx* newSptx(int32_t capacity) {
     sptx->lastTransferLength = -1;
     sptx->sense = nullptr;
     sptx->senseLength = -1;
-    sptx->lastEnding = NOT_SENT;
+    sptx->lastEnding = SCSI_NOT_SENT;
     return sptx;
 }
 
@@ -204,7 +202,7 @@ int sptxOpen(Sptx* sptx, const char* name) {
     sptx->device = CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                nullptr);
-    sptx->lastEnding = NOT_SENT;
+    sptx->lastEnding = SCSI_NOT_SENT;
     if (sptx->device == INVALID_HANDLE_VALUE) {
         sptx->lastEnding.systemError = GetLastError();
         sayLastError(sptx->trace, "// sptxOpen.CreateFile");

@@ -51,7 +51,6 @@ TEST(ScsiHandle, MissingBackendRecordsAreNeverSelected) {
 
 // What the handle tells a user of its last open or command, and the few words a listing shows.
 TEST(ScsiExplainLast, EachEndingInWords) {
-    const ScsiEnding none = {-1, 0, false, false};
     const struct {
         const char* what;
         ScsiLast last;
@@ -83,7 +82,7 @@ TEST(ScsiExplainLast, EachEndingInWords) {
          "the system's call failed: The request could not be performed because of an I/O "
          "device error.",
          "failed"},
-        {"never sent", {false, SAY_REFUSED, none, 0, {}, 0}, "the command was not sent", "failed"},
+        {"never sent", {false, SAY_REFUSED, SCSI_NOT_SENT, 0, {}, 0}, "the command was not sent", "failed"},
     };
     for (const auto& c : cases) {
         Scsi handle = {};
