@@ -18,9 +18,10 @@ const char* const HELP =
     "        STATE: matshita (kelvo updates it), not-matshita (kelvo refuses it unless -f),\n"
     "        cannot-open or no-answer (the REASON follows, as kelvo's trace says it)\n"
     "  note SUBJECT REASON                     what kept drives from the listing\n"
-    "  file FILE valid \"FIRMWARE\" fits INDEX ...  the drives kelvo takes it for; none;\n"
+    "  file \"FILE\" valid \"FIRMWARE\" fits INDEX ...\n"
+    "                                          the drives kelvo takes it for; none;\n"
     "                                          INDEX(installed): the drive runs it already\n"
-    "  file FILE invalid REASON                kelvo's own reason\n"
+    "  file \"FILE\" invalid REASON              kelvo's own reason\n"
     "\n"
     "Exit status: 0 when every file is valid, 1 otherwise.\n";
 
