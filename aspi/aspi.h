@@ -7,16 +7,22 @@
 #include <cstdio>
 
 #include "scsi.h"
+#include "trace.h"
 
-// SRB_ExecSCSICmd as ASPI for Win32 lays it out on 32-bit Windows, followed by a sense area
-// large enough for the largest sense length limit.
 #pragma pack(push, 1)
-struct SrbExecScsiCmd {
+// The header every ASPI for Win32 request block starts with.
+struct SrbHeader {
     uint8_t SRB_Cmd;
     uint8_t SRB_Status;
     uint8_t SRB_HaId;
     uint8_t SRB_Flags;
     uint32_t SRB_Hdr_Rsvd;
+};
+
+// SRB_ExecSCSICmd as ASPI for Win32 lays it out on 32-bit Windows, followed by a sense area
+// large enough for the largest sense length limit.
+struct SrbExecScsiCmd {
+    SrbHeader header;
     uint8_t SRB_Target;
     uint8_t SRB_Lun;
     uint16_t SRB_Rsvd1;
@@ -52,6 +58,7 @@ struct Aspi {
     uint8_t* sense;
     int32_t senseLength;
     ScsiEnding lastEnding;  // how the last command ended
+    TraceKept lastTrace;    // the trace lines of the last open, command or request
 };
 
 Aspi* newAspi(void);
@@ -59,6 +66,9 @@ Aspi* newAspi(void);
 // Opens `name` when it is an ASPI address, three numbers from 0 to 255 joined by points
 // (host adapter, target, logical unit), and the library starts: 0, else -1.
 int aspiOpen(Aspi* aspi, const char* name);
+
+// Whether `name` is an ASPI address: three numbers from 0 to 255 joined by points.
+bool aspiNamesAddress(const char* name);
 
 // Loads WNASPI32.DLL once per process, for good: negative on failure (final), 0 when this call
 // started the library, 1 when an earlier one did. Only `aspi->trace` is used.
@@ -77,9 +87,13 @@ int aspiSetTimeout(Aspi* aspi, int32_t seconds, int32_t nanoseconds);
 
 // ---- For a listing of the drives (kelvo-list): the library's housekeeping requests ----
 
-// aspiAdapterCount's answer where there is no library to load (or none that this program could
-// use: a 64-bit program has no ASPI for Win32).
+// aspiAdapterCount's and aspiStartState's answer where there is no library to load (or none
+// that this program could use: a 64-bit program has no ASPI for Win32).
 const int32_t ASPI_NO_LIBRARY = -2;
+
+// How the process's one start of the library went: 0 not tried yet, 1 started, -1 loaded but
+// not started, ASPI_NO_LIBRARY.
+int32_t aspiStartState(void);
 
 // The host adapters that the library reports, starting it as aspiOpen does: their number,
 // ASPI_NO_LIBRARY, or -1 when the library loaded but did not start.

@@ -12,11 +12,7 @@ namespace {
 // writes more than the published fields writes into the padding.
 #pragma pack(push, 1)
 struct SrbGetDeviceType {
-    uint8_t SRB_Cmd;
-    uint8_t SRB_Status;
-    uint8_t SRB_HaId;
-    uint8_t SRB_Flags;
-    uint32_t SRB_Hdr_Rsvd;
+    SrbHeader header;
     uint8_t SRB_Target;
     uint8_t SRB_Lun;
     uint8_t SRB_DeviceType;
@@ -34,7 +30,8 @@ const uint8_t SC_GET_DEV_TYPE = 0x01;
 
 int32_t aspiAdapterCount(Aspi* aspi) {
     if (aspi == nullptr) return -1;
-    if (aspiStartup(aspi) < 0) return aspiModule == nullptr ? ASPI_NO_LIBRARY : -1;
+    traceForget(&aspi->lastTrace);
+    if (aspiStartup(aspi) < 0) return aspiStartState();
     return aspiHighestHostAdapter + 1;
 }
 
@@ -42,17 +39,18 @@ int32_t aspiGetDeviceType(Aspi* aspi, int32_t hostAdapter, int32_t target, int32
     if (aspi == nullptr || !isAddressPart(hostAdapter) || !isAddressPart(target) ||
         !isAddressPart(lun))
         return -1;
+    traceForget(&aspi->lastTrace);
     if (aspiStartup(aspi) < 0) return -1;
     SrbGetDeviceType request;
     memset(&request, 0, sizeof request);
-    request.SRB_Cmd = SC_GET_DEV_TYPE;
-    request.SRB_HaId = static_cast<uint8_t>(hostAdapter);
+    request.header.SRB_Cmd = SC_GET_DEV_TYPE;
+    request.header.SRB_HaId = static_cast<uint8_t>(hostAdapter);
     request.SRB_Target = static_cast<uint8_t>(target);
     request.SRB_Lun = static_cast<uint8_t>(lun);
     const DWORD returned = aspiSendASPI32Command(&request);
     // No device at an address is the common answer of a walk over the bus, not a failure.
-    if (request.SRB_Status == SS_NO_DEVICE) return ASPI_NO_DEVICE;
-    if (!housekeepingCompleted(aspi, "aspiGetDeviceType", returned, request.SRB_Status))
+    if (request.header.SRB_Status == SS_NO_DEVICE) return ASPI_NO_DEVICE;
+    if (!housekeepingCompleted(aspi, "aspiGetDeviceType", returned, request.header.SRB_Status))
         return -1;
     return request.SRB_DeviceType;
 }

@@ -30,9 +30,6 @@ const uint8_t HASTAT_OK = 0x00;
 const uint8_t HASTAT_SEL_TO = 0x11;
 const uint8_t HASTAT_DO_DU = 0x12;
 
-const uint8_t STATUS_GOOD = 0x00;
-const uint8_t STATUS_CHECK_CONDITION = 0x02;
-
 const int32_t MAX_CDB_LENGTH = 16;
 
 // Nothing is known of a command until the library has answered it.
@@ -42,6 +39,7 @@ void resetResult(Aspi* aspi) {
     aspi->sense = nullptr;
     aspi->senseLength = -1;
     aspi->lastEnding = SCSI_NOT_SENT;
+    traceForget(&aspi->lastTrace);
 }
 
 bool fillRequestBlock(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
@@ -51,40 +49,41 @@ bool fillRequestBlock(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t
     if (data == nullptr && dataLength != 0) return false;
     // The library would take a negative length as a buffer of some 4 GB.
     if (dataLength < 0) return false;
-    if (aspi->senseLimit < 0 || aspi->senseLimit > MAX_SENSE_LENGTH) return false;
+    if (aspi->senseLimit < 0 || aspi->senseLimit > SCSI_MAX_SENSE_LENGTH) return false;
 
     SrbExecScsiCmd* srb = &aspi->srb;
     memset(srb, 0, sizeof *srb);
-    srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb->header.SRB_Cmd = SC_EXEC_SCSI_CMD;
     if (cdbLength > 0) memcpy(srb->CDBByte, cdb, static_cast<size_t>(cdbLength));
     srb->SRB_CDBLen = static_cast<uint8_t>(cdbLength);
     srb->SRB_BufLen = static_cast<uint32_t>(dataLength);
     if (direction == 1 || direction == 2) {
-        srb->SRB_Flags = direction == 1 ? SRB_DIR_IN : SRB_DIR_OUT;
+        srb->header.SRB_Flags = direction == 1 ? SRB_DIR_IN : SRB_DIR_OUT;
         srb->SRB_BufPointer = data;
     }
-    if (aspi->residualReporting != 0) srb->SRB_Flags |= SRB_ENABLE_RESIDUAL_COUNT;
+    if (aspi->residualReporting != 0) srb->header.SRB_Flags |= SRB_ENABLE_RESIDUAL_COUNT;
     srb->SRB_SenseLen = static_cast<uint8_t>(aspi->senseLimit);
     return true;
 }
 
 // The library writes the status from its own thread when the command completes later.
 uint8_t currentStatus(const Aspi* aspi) {
-    return __atomic_load_n(&aspi->srb.SRB_Status, __ATOMIC_ACQUIRE);
+    return __atomic_load_n(&aspi->srb.header.SRB_Status, __ATOMIC_ACQUIRE);
 }
 
 void closeCompletionEvent(Aspi* aspi, HANDLE event) {
     if (CloseHandle(event)) return;
-    sayLastError(aspi->trace, "// aspiSayForMilliSeconds.CloseHandle");
-    fprintf(aspi->trace, "// aspiSayForMilliSeconds.CloseHandle = x%lX (%ld)\n", 0UL, 0L);
+    sayLastError(aspi->trace, "// aspiSayForMilliSeconds.CloseHandle", &aspi->lastTrace);
+    traceWrite(aspi->trace, &aspi->lastTrace,
+               "// aspiSayForMilliSeconds.CloseHandle = x%lX (%ld)\n", 0UL, 0L);
 }
 
 // A library that has already finished may return a pending 0 with a final status.
 void traceDifferingStatus(Aspi* aspi, DWORD returned, uint8_t status) {
     if (returned == status || returned == SS_PENDING) return;
-    fprintf(aspi->trace,
-            "// aspiSayForMilliSeconds.SendASPI32Command = x%lX (%ld) != x%lX (%ld)\n",
-            asHex(returned), asDecimal(returned), asHex(status), asDecimal(status));
+    traceWrite(aspi->trace, &aspi->lastTrace,
+               "// aspiSayForMilliSeconds.SendASPI32Command = x%lX (%ld) != x%lX (%ld)\n",
+               asHex(returned), asDecimal(returned), asHex(status), asDecimal(status));
 }
 
 int waitForCompletion(Aspi* aspi, HANDLE event, int32_t milliseconds) {
@@ -93,10 +92,12 @@ int waitForCompletion(Aspi* aspi, HANDLE event, int32_t milliseconds) {
     aspi->lastEnding.timedOut = waited == WAIT_TIMEOUT;
     if (waited == WAIT_FAILED) {
         aspi->lastEnding.systemError = GetLastError();
-        sayLastError(aspi->trace, "// aspiSayForMilliSeconds.WaitForSingleObject");
+        sayLastError(aspi->trace, "// aspiSayForMilliSeconds.WaitForSingleObject",
+                     &aspi->lastTrace);
     }
-    fprintf(aspi->trace, "// aspiSayForMilliSeconds.WaitForSingleObject = x%lX (%ld)\n",
-            asHex(waited), asDecimal(waited));
+    traceWrite(aspi->trace, &aspi->lastTrace,
+               "// aspiSayForMilliSeconds.WaitForSingleObject = x%lX (%ld)\n", asHex(waited),
+               asDecimal(waited));
     return -1;
 }
 
@@ -116,7 +117,7 @@ struct Completion {
 void normalizeCompletion(Completion* done, int32_t dataLength) {
     if (done->status == SS_COMP) {
         done->haStat = HASTAT_OK;
-        done->targStat = STATUS_GOOD;
+        done->targStat = SCSI_STATUS_GOOD;
     } else if (done->status == SS_ERR && done->haStat == HASTAT_DO_DU) {
         done->haStat = HASTAT_OK;
         if (!done->residualReporting || done->residual == dataLength) {
@@ -124,14 +125,14 @@ void normalizeCompletion(Completion* done, int32_t dataLength) {
             done->residualReporting = true;
         }
     } else if (done->status == SS_ERR && done->haStat == HASTAT_SEL_TO &&
-               done->targStat == STATUS_CHECK_CONDITION) {
+               done->targStat == SCSI_STATUS_CHECK_CONDITION) {
         done->haStat = HASTAT_OK;
     }
 }
 
 bool isCheckCondition(const Completion& done) {
     return done.status == SS_ERR && done.haStat == HASTAT_OK &&
-           done.targStat == STATUS_CHECK_CONDITION;
+           done.targStat == SCSI_STATUS_CHECK_CONDITION;
 }
 
 int32_t residueResult(Aspi* aspi, const Completion& done, int32_t dataLength) {
@@ -162,10 +163,11 @@ void noteEnding(Aspi* aspi, const Completion& done) {
 
 void traceFailedCommand(Aspi* aspi, int waited) {
     const SrbExecScsiCmd& srb = aspi->srb;
-    fprintf(aspi->trace,
-            "// aspiSay: x %lX %02lX:%02lX:%02lX %lX %lX (aspi status BufLen SenseLen)\n",
-            asHex(static_cast<uint32_t>(waited)), asHex(srb.SRB_Status), asHex(srb.SRB_HaStat),
-            asHex(srb.SRB_TargStat), asHex(srb.SRB_BufLen), asHex(srb.SRB_SenseLen));
+    traceWrite(aspi->trace, &aspi->lastTrace,
+               "// aspiSay: x %lX %02lX:%02lX:%02lX %lX %lX (aspi status BufLen SenseLen)\n",
+               asHex(static_cast<uint32_t>(waited)), asHex(srb.header.SRB_Status),
+               asHex(srb.SRB_HaStat), asHex(srb.SRB_TargStat), asHex(srb.SRB_BufLen),
+               asHex(srb.SRB_SenseLen));
 }
 
 }  // namespace
@@ -174,11 +176,11 @@ int aspiSayForMilliSeconds(Aspi* aspi, int32_t milliseconds) {
     if (aspi == nullptr || milliseconds < 0) return -1;
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (event == nullptr) {
-        sayLastError(aspi->trace, "// aspiSayForMilliSeconds.CreateEvent");
+        sayLastError(aspi->trace, "// aspiSayForMilliSeconds.CreateEvent", &aspi->lastTrace);
         return -1;
     }
     SrbExecScsiCmd* srb = &aspi->srb;
-    srb->SRB_HaId = static_cast<uint8_t>(aspi->hostAdapter);
+    srb->header.SRB_HaId = static_cast<uint8_t>(aspi->hostAdapter);
     srb->SRB_Target = static_cast<uint8_t>(aspi->target);
     srb->SRB_Lun = static_cast<uint8_t>(aspi->lun);
     // A record that was never opened has no address to send to, and without a started
@@ -188,7 +190,7 @@ int aspiSayForMilliSeconds(Aspi* aspi, int32_t milliseconds) {
         closeCompletionEvent(aspi, event);
         return -1;
     }
-    srb->SRB_Flags |= SRB_EVENT_NOTIFY;
+    srb->header.SRB_Flags |= SRB_EVENT_NOTIFY;
     srb->SRB_PostProc = event;
 
     const DWORD returned = aspiSendASPI32Command(srb);
@@ -213,7 +215,7 @@ int32_t aspiSay(Aspi* aspi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data
 
     const int waited = aspiSayForMilliSeconds(aspi, aspi->timeoutMilliseconds);
     const SrbExecScsiCmd& srb = aspi->srb;
-    Completion done = {srb.SRB_Status, srb.SRB_HaStat, srb.SRB_TargStat,
+    Completion done = {srb.header.SRB_Status, srb.SRB_HaStat, srb.SRB_TargStat,
                        static_cast<int32_t>(srb.SRB_BufLen), srb.SRB_SenseLen, residualReporting};
     int32_t result = -1;
     if (waited == 0) {

@@ -9,19 +9,13 @@
 #include "aspi.h"
 #include "kernel32.h"
 
-#ifdef _WIN32
-#define ASPI_CALL __cdecl
-#else
-#define ASPI_CALL
-#endif
-
-typedef DWORD(ASPI_CALL* SendAspi32CommandEntry)(void* srb);
+// The library's entry points use the C calling convention, every compiler's default.
+typedef DWORD (*SendAspi32CommandEntry)(void* srb);
 
 const uint8_t SS_COMP = 0x01;
 const uint8_t SS_INVALID_HA = 0x81;
 const uint8_t SS_NO_DEVICE = 0x82;
 
-const int32_t MAX_SENSE_LENGTH = 255;
 const int32_t MAX_ADDRESS_PART = 255;
 
 // The process-wide ASPI state, shared by every record: one library for the whole process.
@@ -39,11 +33,12 @@ inline bool isAddressPart(long value) { return value >= 0 && value <= MAX_ADDRES
 inline bool housekeepingCompleted(Aspi* aspi, const char* function, DWORD returned,
                                   uint8_t status) {
     if (returned != status) {
-        fprintf(aspi->trace, "// %s.SendASPI32Command = x%lX (%ld) != x%lX (%ld)\n", function,
-                asHex(returned), asDecimal(returned), asHex(status), asDecimal(status));
+        traceWrite(aspi->trace, &aspi->lastTrace,
+                   "// %s.SendASPI32Command = x%lX (%ld) != x%lX (%ld)\n", function,
+                   asHex(returned), asDecimal(returned), asHex(status), asDecimal(status));
     }
     if (status == SS_COMP) return true;
-    fprintf(aspi->trace, "// %s.SRB_Status = x%lX (%ld)\n", function, asHex(status),
-            asDecimal(status));
+    traceWrite(aspi->trace, &aspi->lastTrace, "// %s.SRB_Status = x%lX (%ld)\n", function,
+               asHex(status), asDecimal(status));
     return false;
 }

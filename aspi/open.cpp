@@ -8,7 +8,7 @@
 #include "library.h"
 #include "win32_error.h"
 
-typedef DWORD(ASPI_CALL* GetAspi32SupportInfoEntry)(void);
+typedef DWORD (*GetAspi32SupportInfoEntry)(void);
 typedef BOOL(WINAPI* SetDllDirectoryEntry)(LPCSTR directory);
 
 int aspiStarted = 0;
@@ -21,11 +21,7 @@ namespace {
 // SRB_HAInquiry in the published layout, padded to the size of the command block.
 #pragma pack(push, 1)
 struct SrbHaInquiry {
-    uint8_t SRB_Cmd;
-    uint8_t SRB_Status;
-    uint8_t SRB_HaId;
-    uint8_t SRB_Flags;
-    uint32_t SRB_Hdr_Rsvd;
+    SrbHeader header;
     uint8_t HA_Count;
     uint8_t HA_SCSI_ID;
     uint8_t HA_ManagerId[16];
@@ -40,7 +36,7 @@ static_assert(sizeof(SrbHaInquiry) == 337, "inquiry block size");
 
 const uint8_t SC_HA_INQUIRY = 0x00;
 
-const int32_t DEFAULT_TIMEOUT_MILLISECONDS = 100800000;
+const int32_t DEFAULT_TIMEOUT_MILLISECONDS = SCSI_DEFAULT_TIMEOUT_SECONDS * 1000;
 const int32_t MAX_MILLISECONDS = 2147483647;
 const uint32_t LARGEST_UNREPORTED_TRANSFER = 0x10000;
 
@@ -85,19 +81,25 @@ bool parseAddress(const char* name, long parts[3]) {
     return *at == '\0';
 }
 
+// The parts of an ASPI address, each from 0 to 255.
+bool readAddress(const char* name, long parts[3]) {
+    return parseAddress(name, parts) && isAddressPart(parts[0]) && isAddressPart(parts[1]) &&
+           isAddressPart(parts[2]);
+}
+
 uint32_t littleEndian32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
 // Takes the current directory out of the library search, so that a WNASPI32.DLL planted next to
 // a downloaded firmware file is never loaded. False when the call (where it exists) refused.
-bool leaveCurrentDirectoryOutOfSearch(FILE* trace) {
+bool leaveCurrentDirectoryOutOfSearch(Aspi* aspi) {
     HMODULE kernel32 = GetModuleHandleA("KERNEL32");
     if (kernel32 == nullptr) return true;
     SetDllDirectoryEntry setDllDirectory =
         entryPoint<SetDllDirectoryEntry>(GetProcAddress(kernel32, "SetDllDirectoryA"));
     if (setDllDirectory == nullptr || setDllDirectory("")) return true;
-    sayLastError(trace, "// aspiStartup.SetDllDirectory");
+    sayLastError(aspi->trace, "// aspiStartup.SetDllDirectory", &aspi->lastTrace);
     return false;
 }
 
@@ -124,6 +126,16 @@ void takeAdapterValues(Aspi* aspi, const uint8_t* unique) {
 
 }  // namespace
 
+bool aspiNamesAddress(const char* name) {
+    long address[3];
+    return name != nullptr && readAddress(name, address);
+}
+
+int32_t aspiStartState(void) {
+    if (aspiStarted == -1 && aspiModule == nullptr) return ASPI_NO_LIBRARY;
+    return aspiStarted;
+}
+
 Aspi* newAspi(void) {
     Aspi* aspi = static_cast<Aspi*>(calloc(1, sizeof(Aspi)));
     if (aspi == nullptr) return nullptr;
@@ -142,15 +154,15 @@ Aspi* newAspi(void) {
     aspi->sense = nullptr;
     aspi->senseLength = -1;
     aspi->lastEnding = SCSI_NOT_SENT;
+    traceForget(&aspi->lastTrace);
     return aspi;
 }
 
 int aspiOpen(Aspi* aspi, const char* name) {
     if (aspi == nullptr || name == nullptr) return -1;
+    traceForget(&aspi->lastTrace);
     long address[3];
-    if (!parseAddress(name, address)) return -1;
-    if (!isAddressPart(address[0]) || !isAddressPart(address[1]) || !isAddressPart(address[2]))
-        return -1;
+    if (!readAddress(name, address)) return -1;
     aspi->hostAdapter = static_cast<int32_t>(address[0]);
     aspi->target = static_cast<int32_t>(address[1]);
     aspi->lun = static_cast<int32_t>(address[2]);
@@ -164,27 +176,28 @@ int aspiStartup(Aspi* aspi) {
     if (aspiStarted != 0) return aspiStarted;
     aspiStarted = -1;
     FILE* trace = aspi->trace;
+    TraceKept* kept = &aspi->lastTrace;
     if (aspiCdbOffset != PUBLISHED_CDB_OFFSET) {
-        fprintf(trace, "// aspiStartup: %s\n", NO_ASPI_HERE);
+        traceWrite(trace, kept, "// aspiStartup: %s\n", NO_ASPI_HERE);
         return -1;
     }
-    if (!leaveCurrentDirectoryOutOfSearch(trace)) return -1;
+    if (!leaveCurrentDirectoryOutOfSearch(aspi)) return -1;
     aspiModule = LoadLibraryA(aspiLibraryName);
     if (aspiModule == nullptr) {
-        sayLastError(trace, "// aspiStartup.LoadLibrary");
-        fprintf(trace, "// \"%s\" was the \"specified module\"\n", aspiLibraryName);
+        sayLastError(trace, "// aspiStartup.LoadLibrary", kept);
+        traceWrite(trace, kept, "// \"%s\" was the \"specified module\"\n", aspiLibraryName);
         return -1;
     }
     aspiGetASPI32SupportInfo = entryPoint<GetAspi32SupportInfoEntry>(
         GetProcAddress(aspiModule, "GetASPI32SupportInfo"));
     if (aspiGetASPI32SupportInfo == nullptr) {
-        sayLastError(trace, "// aspiStartup.GetProcAddress.GetASPI32SupportInfo");
+        sayLastError(trace, "// aspiStartup.GetProcAddress.GetASPI32SupportInfo", kept);
         return -1;
     }
     aspiSendASPI32Command =
         entryPoint<SendAspi32CommandEntry>(GetProcAddress(aspiModule, "SendASPI32Command"));
     if (aspiSendASPI32Command == nullptr) {
-        sayLastError(trace, "// aspiStartup.GetProcAddress.SendASPI32Command");
+        sayLastError(trace, "// aspiStartup.GetProcAddress.SendASPI32Command", kept);
         return -1;
     }
     aspiGetASPI32Buffer = GetProcAddress(aspiModule, "GetASPI32Buffer");
@@ -193,8 +206,8 @@ int aspiStartup(Aspi* aspi) {
 
     const DWORD support = aspiGetASPI32SupportInfo();
     if (((support >> 8) & 0xFF) != SS_COMP) {
-        fprintf(trace, "// aspiStartup.GetASPI32SupportInfo = x%lX (%ld)\n", asHex(support),
-                asDecimal(support));
+        traceWrite(trace, kept, "// aspiStartup.GetASPI32SupportInfo = x%lX (%ld)\n",
+                   asHex(support), asDecimal(support));
         return -1;
     }
     aspiHighestHostAdapter = static_cast<int32_t>(support & 0xFF) - 1;
@@ -204,21 +217,23 @@ int aspiStartup(Aspi* aspi) {
 
 int aspiExamine(Aspi* aspi, int32_t hostAdapter) {
     if (aspi == nullptr || !isAddressPart(hostAdapter)) return -1;
+    traceForget(&aspi->lastTrace);
     setAdapterDefaults(aspi);
     if (aspiStartup(aspi) < 0) return -1;
 
     SrbHaInquiry inquiry;
     memset(&inquiry, 0, sizeof inquiry);
-    inquiry.SRB_Cmd = SC_HA_INQUIRY;
-    inquiry.SRB_HaId = static_cast<uint8_t>(hostAdapter);
+    inquiry.header.SRB_Cmd = SC_HA_INQUIRY;
+    inquiry.header.SRB_HaId = static_cast<uint8_t>(hostAdapter);
     const DWORD returned = aspiSendASPI32Command(&inquiry);
-    if (!housekeepingCompleted(aspi, "aspiExamine", returned, inquiry.SRB_Status)) return -1;
+    if (!housekeepingCompleted(aspi, "aspiExamine", returned, inquiry.header.SRB_Status))
+        return -1;
     takeAdapterValues(aspi, inquiry.HA_Unique);
     return 0;
 }
 
 int aspiSetSenseLength(Aspi* aspi, int32_t length) {
-    if (aspi == nullptr || length < 0 || length > MAX_SENSE_LENGTH) return -1;
+    if (aspi == nullptr || length < 0 || length > SCSI_MAX_SENSE_LENGTH) return -1;
     aspi->senseLimit = length;
     return 0;
 }

@@ -37,6 +37,8 @@ const Bytes INQUIRY_CDB = {0x12, 0, 0, 0, 0x24, 0};
 const int32_t INQUIRY_LENGTH = 41;
 const Bytes CLOSING_CDB = {0xF5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const int32_t CLOSING_LENGTH = 1024;
+// How every refusal before the first chunk ends.
+const std::string NOTHING_WRITTEN = "nothing was written to the drive: ";
 
 [[noreturn]] void broken(const std::string& property, const std::string& detail) {
     fprintf(stderr, "PROPERTY BROKEN: %s\n%s\n", property.c_str(), detail.c_str());
@@ -294,11 +296,15 @@ int32_t peripheralTypeFrom(const SentCommand& inquiry) {
     return inquiry.data[0] & 0x1F;
 }
 
-// The errors end with one line that starts with `start` and whose rest matches `rest`, and
-// every line before it is one of the system's forms.
+// The errors end with one line that starts with `start` and whose rest matches `rest`, then
+// `after` exactly, and every line before them is one of the system's forms.
 void expectErrorsEndWithLine(const KelvoRun& run, const std::string& start, const char* rest,
-                             const char* why) {
-    const std::vector<std::string> lines = linesOf(run.errors);
+                             const std::string& after, const char* why) {
+    const std::string& errors = run.errors;
+    if (errors.size() < after.size() ||
+        errors.compare(errors.size() - after.size(), after.size(), after) != 0)
+        broken(why, describe(run));
+    const std::vector<std::string> lines = linesOf(errors.substr(0, errors.size() - after.size()));
     if (lines.empty() || lines.back().compare(0, start.size(), start) != 0 ||
         !std::regex_match(lines.back().begin() + std::string::difference_type(start.size()),
                           lines.back().end(), std::regex(rest)))
@@ -326,6 +332,33 @@ bool isMatshita(const std::string& drive) {
 
 std::string notMatshita(const std::string& device) {
     return "Selected drive " + device + " does not appear to be a matshita device\n";
+}
+
+// The first `length` characters of a name, without the blanks that pad its fields.
+std::string trimmed(const std::string& name, size_t length) {
+    std::string part = name.substr(0, std::min(length, name.size()));
+    while (!part.empty() && part.back() == ' ') part.pop_back();
+    return part;
+}
+
+std::string otherVendor(const std::string& drive) {
+    return "the drive calls itself \"" + trimmed(drive, 8) + "\", not MATSHITA\n";
+}
+
+std::string otherModel(const std::string& firmware, const std::string& drive) {
+    return "the image is made for \"" + trimmed(firmware, 24) + "\", the drive is \"" +
+           trimmed(drive, 24) + "\"\n";
+}
+
+// The run without the lines told before the prompt, which must be there, in one piece.
+KelvoRun withoutLines(const KelvoRun& run, const std::string& lines) {
+    KelvoRun rest = run;
+    const size_t at = rest.errors.find(lines);
+    if (at == std::string::npos)
+        broken("what -f goes past and a drive that runs the image are told before the prompt",
+               describe(run) + "\n--- expected among the errors:\n" + lines);
+    rest.errors.erase(at, lines.size());
+    return rest;
 }
 
 // After a closing command that failed, the drive is asked who it is, up to ten times while it
@@ -384,6 +417,50 @@ void expectFailedChunkExplained(const KelvoRun& run, const std::vector<std::stri
         checkTraceLine(lines[i]);
 }
 
+// From the prompt on, for a drive kelvo goes on with: `output` is what came before it, and
+// the run's errors hold no line told before the prompt.
+void checkFromThePrompt(const UpdatePlan& plan, const std::vector<SentCommand>& sent,
+                        const KelvoRun& run, std::string output) {
+    const std::vector<std::string> lines = linesOf(run.errors);
+    const std::string firmware = cutAtZero(plan.image.data(), NAME_LENGTH);
+    output += "Continue? ";
+    if (!plan.confirms) {
+        output += "Not confirmed, exiting\n";
+        expectRun(run, 0, output, 1, sent.size(), "an update not confirmed sends nothing");
+        return expectErrorsEnd(run, "", "an update not confirmed prints no error");
+    }
+    output += "Firmware update running, do not interrupt ...";
+
+    const uint32_t payload = uint32_t(plan.image.size()) - HEADER_SIZE;
+    const uint32_t chunks = (payload + CHUNK_PAYLOAD - 1) / CHUNK_PAYLOAD;
+    for (uint32_t index = 0; index < chunks; ++index) {
+        if (sent.size() < 2 + index) break;
+        const SentCommand& chunk = sent[1 + index];
+        expectChunk(chunk, plan.image, index);
+        if (chunk.accepted) continue;
+        expectRun(run, 1, output, 2 + index, sent.size(),
+                  "after the first failed chunk nothing more goes to the drive, exit status 1");
+        expectFailedChunkExplained(run, lines, index, chunks, payload);
+        const std::string& line = failedChunkLine(lines, run);
+        const std::string expected =
+            chunk.usable ? "sp_write returned " + std::to_string(chunk.dataLength - chunk.reportedLength)
+                         : "";
+        if (line.compare(0, 18, "sp_write returned ") != 0 || line == "sp_write returned 0" ||
+            (chunk.usable && line != expected) ||
+            (!chunk.usable && line.compare(0, 19, "sp_write returned -") != 0))
+            broken("the failed chunk's result is reported", describe(run));
+        return;
+    }
+    const size_t closing = chunks + 1;
+    if (sent.size() <= closing) broken("every chunk accepted: the closing command goes out",
+                                       describe(run));
+    expectCommand(sent[closing], CLOSING_CDB, CLOSING_LENGTH, true, "closing command");
+    if (!sent[closing].usable) return expectClosingVerdict(sent, closing, firmware, output, run);
+    expectRun(run, 0, output + "Finished\n", closing + 1, sent.size(),
+              "\"Finished\" when every chunk was accepted and the closing command completed");
+    expectErrorsEnd(run, "", "only traces before \"Finished\"");
+}
+
 }  // namespace
 
 UpdatePlan planUpdate(FuzzedDataProvider& in) {
@@ -436,16 +513,16 @@ KelvoRun runUpdate(const std::string& device, const UpdatePlan& plan) {
 
 void checkUpdate(const std::string& device, const UpdatePlan& plan,
                  const std::vector<SentCommand>& sent, const KelvoRun& run) {
-    const std::vector<std::string> lines = linesOf(run.errors);
-
     const std::string firmware = cutAtZero(plan.image.data(), NAME_LENGTH);
     std::string output = "Selected firmware: " + firmware + "\n";
     if (!sent.empty()) expectCommand(sent[0], INQUIRY_CDB, INQUIRY_LENGTH, true, "INQUIRY");
     if (sent.empty() || !sent[0].usable) {
         expectRun(run, 1, output, sent.empty() ? 0 : 1, sent.size(), "a failed INQUIRY ends the run");
         return expectErrorsEndWithLine(
-            run, "the device at " + device + " gave no identification (",
-            R"(.+\); kelvo-list lists the drives kelvo can reach)", "a failed INQUIRY is explained");
+            run, "the device at " + device + " gave no identification (", R"(.+\))",
+            NOTHING_WRITTEN + "check the index with kelvo-list, which lists the drives kelvo can "
+                              "reach\n",
+            "a failed INQUIRY is explained");
     }
     const std::string identification = identificationFrom(sent[0]);
     output += "Selected device:   " + identification + "\n";
@@ -453,55 +530,36 @@ void checkUpdate(const std::string& device, const UpdatePlan& plan,
     const bool otherKind = type >= 0 && type != OPTICAL_DRIVE;
     if (!otherKind && !isMatshita(identification) && !plan.force) {
         expectRun(run, 1, output, 1, sent.size(), "another vendor's drive ends the run");
-        return expectErrorsEnd(run, notMatshita(device), "another vendor's drive is reported");
+        return expectErrorsEnd(run,
+                               notMatshita(device) + otherVendor(identification) + NOTHING_WRITTEN +
+                                   "check the index with kelvo-list; use -f only for a MATSHITA "
+                                   "drive sold under another name\n",
+                               "another vendor's drive is reported");
     }
     if (type != OPTICAL_DRIVE) {
         expectRun(run, 1, output, 1, sent.size(), "a device that is no CD/DVD drive ends the run");
-        return expectErrorsEndWithLine(run, "the device at " + device + " ",
-                                       ".*kelvo updates CD/DVD drives only, with or without -f",
-                                       "a device that is no CD/DVD drive is refused, even forced");
+        return expectErrorsEndWithLine(
+            run, "the device at " + device + " ",
+            ".*kelvo updates CD/DVD drives only, with or without -f",
+            NOTHING_WRITTEN + "give kelvo the index of the CD/DVD drive (kelvo-list lists them)\n",
+            "a device that is no CD/DVD drive is refused, even forced");
     }
-    if (!namesMatch(firmware, identification)) {
+    const bool matches = namesMatch(firmware, identification);
+    if (!matches) {
         output += "Selected device does not match firmware\n";
         if (!plan.force) {
             expectRun(run, 1, output, 1, sent.size(), "a mismatch ends the run");
-            return expectErrorsEnd(run, "", "a mismatch prints no error");
+            return expectErrorsEnd(run,
+                                   otherModel(firmware, identification) + NOTHING_WRITTEN +
+                                       "find the firmware file made for the drive's model\n",
+                                   "a mismatch is explained");
         }
     }
-    output += "Continue? ";
-    if (!plan.confirms) {
-        output += "Not confirmed, exiting\n";
-        expectRun(run, 0, output, 1, sent.size(), "an update not confirmed sends nothing");
-        return expectErrorsEnd(run, "", "an update not confirmed prints no error");
-    }
-    output += "Firmware update running, do not interrupt ...";
-
-    const uint32_t payload = uint32_t(plan.image.size()) - HEADER_SIZE;
-    const uint32_t chunks = (payload + CHUNK_PAYLOAD - 1) / CHUNK_PAYLOAD;
-    for (uint32_t index = 0; index < chunks; ++index) {
-        if (sent.size() < 2 + index) break;
-        const SentCommand& chunk = sent[1 + index];
-        expectChunk(chunk, plan.image, index);
-        if (chunk.accepted) continue;
-        expectRun(run, 1, output, 2 + index, sent.size(),
-                  "after the first failed chunk nothing more goes to the drive, exit status 1");
-        expectFailedChunkExplained(run, lines, index, chunks, payload);
-        const std::string& line = failedChunkLine(lines, run);
-        const std::string expected =
-            chunk.usable ? "sp_write returned " + std::to_string(chunk.dataLength - chunk.reportedLength)
-                         : "";
-        if (line.compare(0, 18, "sp_write returned ") != 0 || line == "sp_write returned 0" ||
-            (chunk.usable && line != expected) ||
-            (!chunk.usable && line.compare(0, 19, "sp_write returned -") != 0))
-            broken("the failed chunk's result is reported", describe(run));
-        return;
-    }
-    const size_t closing = chunks + 1;
-    if (sent.size() <= closing) broken("every chunk accepted: the closing command goes out",
-                                       describe(run));
-    expectCommand(sent[closing], CLOSING_CDB, CLOSING_LENGTH, true, "closing command");
-    if (!sent[closing].usable) return expectClosingVerdict(sent, closing, firmware, output, run);
-    expectRun(run, 0, output + "Finished\n", closing + 1, sent.size(),
-              "\"Finished\" when every chunk was accepted and the closing command completed");
-    expectErrorsEnd(run, "", "only traces before \"Finished\"");
+    std::string beforePrompt;
+    if (!isMatshita(identification)) beforePrompt += "-f overrides: " + otherVendor(identification);
+    if (!matches) beforePrompt += "-f overrides: " + otherModel(firmware, identification);
+    if (identification == firmware)
+        beforePrompt += "the drive already runs the image's firmware, " + firmware +
+                        ": the update writes it again, as a repair\n";
+    checkFromThePrompt(plan, sent, withoutLines(run, beforePrompt), output);
 }

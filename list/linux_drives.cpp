@@ -37,7 +37,7 @@ std::vector<std::string> namesIn(Listing* listing, const std::string& folder,
     if (directory != nullptr) closedir(directory);
     if (error != 0 && !(mayBeMissing && error == ENOENT)) {
         const std::string words = "cannot read " + folder + ": " + strerror(error);
-        listingNote(listing, "sysfs", words.c_str());
+        listingNote(listing, "sysfs", words.c_str(), "");
     }
     return names;
 }

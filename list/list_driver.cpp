@@ -62,7 +62,7 @@ int kelvoListMain(int argc, char** argv) {
     }
     Listing* listing = newListing(stdout);
     if (listing == nullptr) {
-        fprintf(stderr, "kelvo-list: no memory or pipe for the listing\n");
+        fprintf(stderr, "kelvo-list: no memory or null device for the listing\n");
         return 1;
     }
     listSystemDrives(listing);
@@ -70,7 +70,7 @@ int kelvoListMain(int argc, char** argv) {
     if (listing->driveCount == 0 && !listing->outOfMemory) {
         char words[512];
         snprintf(words, sizeof words, "no optical drive found: %s", NO_DRIVE_ADVICE);
-        listingNote(listing, "no-drive", words);
+        listingNote(listing, "no-drive", words, "");
     }
     bool allValid = true;
     for (int i = 1; i < argc; ++i) {

@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include "drive_access.h"
+#include "files.h"
 #include "firmware_file.h"
 #include "image.h"
 #include "update.h"
+#include "words.h"
 
 namespace {
 
-const size_t TEXT_SIZE = 2048;  // a trace line holds at most the system's 1,233-byte text
 const size_t LINE_SIZE = 4096;
 
 // What a drive's line says of it.
@@ -33,11 +34,9 @@ void printLine(FILE* out, const char* format, ...) {
     fprintf(out, "%.*s\n", static_cast<int>(length), line);
 }
 
-// The captured text as one line: its line ends (CR LF from the system's texts) become single
-// blanks, so that one drive's or one file's whole story stays on its line.
-void takeAsOneLine(Listing* listing, char* text, size_t size) {
-    char raw[TEXT_SIZE];
-    textCaptureTake(listing->capture, raw, sizeof raw);
+// Lines as one: their line ends (CR LF from the system's texts) become single blanks, so that
+// one drive's or one file's whole story stays on its line.
+void asOneLine(const char* raw, char* text, size_t size) {
     size_t length = 0;
     bool blank = true;  // no blank at the start, none twice
     for (const char* at = raw; *at != '\0' && length + 1 < size; ++at) {
@@ -70,12 +69,11 @@ const char* askAsKelvo(Scsi* scsi, const char* index, DeviceInquiry* inquiry,
     char devicePath[DEVICE_PATH_SIZE];
     *inquiry = {nullptr, -1};
     if (driveOpen(scsi, index, devicePath) == nullptr) {
-        *why = scsiBriefLast(scsi);
+        *why = scsiBrief(scsiOutcome(scsi));
         return CANNOT_OPEN;
     }
     *inquiry = inquireDevice(scsi);
-    *why = scsiBriefLast(scsi);
-    scsiClose(scsi);
+    *why = scsiBrief(scsiOutcome(scsi));
     if (inquiry->identification == nullptr) return NO_ANSWER;
     return deviceIsMatshita(inquiry->identification) ? MATSHITA : NOT_MATSHITA;
 }
@@ -99,12 +97,12 @@ Listing* newListing(FILE* out) {
     if (listing == nullptr) return nullptr;
     listing->out = out;
     listing->scsi = newScsi();
-    listing->capture = newTextCapture();
-    if (listing->scsi == nullptr || listing->capture == nullptr) {
+    listing->nowhere = fileNowhere();
+    if (listing->scsi == nullptr || listing->nowhere == nullptr) {
         free(listing);
         return nullptr;
     }
-    scsiSetTrace(listing->scsi, listing->capture->stream);
+    scsiSetTrace(listing->scsi, listing->nowhere);
     return listing;
 }
 
@@ -115,7 +113,8 @@ void listingAskDrive(Listing* listing, const char* index, const char* path) {
     const char* why = nullptr;
     const char* state = askAsKelvo(listing->scsi, index, &inquiry, &why);
     char trace[TEXT_SIZE];
-    takeAsOneLine(listing, trace, sizeof trace);
+    asOneLine(scsiLastTrace(listing->scsi), trace, sizeof trace);
+    scsiClose(listing->scsi);
     if (inquiry.identification != nullptr) {
         drive.answered = true;
         drive.peripheralType = inquiry.peripheralType;
@@ -130,28 +129,25 @@ void listingAskDrive(Listing* listing, const char* index, const char* path) {
     if (!keepDrive(listing, drive)) listing->outOfMemory = true;
 }
 
-void listingNote(Listing* listing, const char* subject, const char* words) {
+void listingNote(Listing* listing, const char* subject, const char* words,
+                 const char* traceLines) {
     char trace[TEXT_SIZE];
-    takeAsOneLine(listing, trace, sizeof trace);
+    asOneLine(traceLines, trace, sizeof trace);
     const char* const between = words[0] != '\0' && trace[0] != '\0' ? ": " : "";
     printLine(listing->out, "note %s %s%s%s", subject, words, between, trace);
 }
 
-void listingForgetTrace(Listing* listing) {
-    char trace[TEXT_SIZE];
-    takeAsOneLine(listing, trace, sizeof trace);
-}
-
 bool listingJudgeFile(Listing* listing, const char* path) {
-    FILE* messages = listing->capture->stream;
     FirmwareFile file = {};
-    const bool valid = firmwareFileLoad(path, &file, nullptr, messages);
-    char message[TEXT_SIZE];
-    takeAsOneLine(listing, message, sizeof message);
+    const FileVerdict verdict = firmwareFileLoad(path, &file);
     char quoted[LINE_SIZE];
     quoteFileName(path, quoted, sizeof quoted);
-    if (!valid) {
+    if (verdict.fault != FILE_VALID) {
         free(file.bytes);
+        Text words = {};
+        describeFileFault(&words, verdict, path);
+        char message[TEXT_SIZE];
+        asOneLine(words.chars, message, sizeof message);
         printLine(listing->out, "file %s invalid %s", quoted, message);
         return false;
     }
@@ -161,11 +157,11 @@ bool listingJudgeFile(Listing* listing, const char* path) {
     int32_t fitting = 0;
     for (int32_t i = 0; i < listing->driveCount; ++i) {
         const ListedDrive& drive = listing->drives[i];
-        const char* const identification = drive.answered ? drive.identification : nullptr;
-        if (!driveTakesImage(drive.peripheralType, identification, firmware.text)) continue;
-        // kelvo's own test of an update that took.
-        const bool installed = deviceRunsFirmware(firmware.text, drive.identification);
-        fprintf(listing->out, " %s%s", drive.index, installed ? "(installed)" : "");
+        const DriveJudgement judgement =
+            judgeDrive(drive.answered ? drive.identification : nullptr, drive.peripheralType,
+                       firmware.text);
+        if (!driveTakesImage(judgement)) continue;
+        fprintf(listing->out, " %s%s", drive.index, judgement.runsImage ? "(installed)" : "");
         ++fitting;
     }
     fprintf(listing->out, "%s\n", fitting == 0 ? " none" : "");

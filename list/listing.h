@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "scsi.h"
-#include "text_capture.h"
 
 const int32_t LISTED_INDEX_SIZE = 128;
 const int32_t LISTED_IDENTIFICATION_SIZE = 29;  // 28 characters and the terminator
@@ -22,15 +21,16 @@ struct ListedDrive {
 
 struct Listing {
     FILE* out;              // the listing's lines
-    Scsi* scsi;             // one handle for every drive, its traces going into `capture`
-    TextCapture* capture;   // the SCSI layers' traces and the file checks' messages
+    Scsi* scsi;             // one handle for every drive; its traces are read from the handle
+    FILE* nowhere;          // where the handle writes its traces meanwhile
     ListedDrive* drives;
     int32_t driveCount;
     int32_t driveCapacity;
     bool outOfMemory;       // a drive could not be kept: the listing is incomplete
 };
 
-// A listing that prints on `out`; null when memory, a pipe or the SCSI handle cannot be had.
+// A listing that prints on `out`; null when memory, the null device or the SCSI handle cannot
+// be had.
 Listing* newListing(FILE* out);
 
 // Opens the drive named `index` (as the user gives it to kelvo) as kelvo does, asks it who it
@@ -38,12 +38,10 @@ Listing* newListing(FILE* out);
 // system reaches it: "pass-through", "ASPI" or "SG_IO".
 void listingAskDrive(Listing* listing, const char* index, const char* path);
 
-// A line about something that kept drives from the listing: `subject` (one word), then
-// `words` saying what, then what the SCSI layers traced since the last line.
-void listingNote(Listing* listing, const char* subject, const char* words);
-
-// Drops what the SCSI layers traced since the last line.
-void listingForgetTrace(Listing* listing);
+// A line about something that kept drives from the listing, or from being listed as they
+// answer: `subject` (one word), then `words` saying what, then `trace`, trace lines of the
+// SCSI layers that tell more ("" for none).
+void listingNote(Listing* listing, const char* subject, const char* words, const char* trace);
 
 // Checks the file as kelvo does (a container's image taken out in memory, nothing saved) and
 // prints its line: valid, its firmware name and the listed drives kelvo takes it for; or

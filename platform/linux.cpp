@@ -45,6 +45,12 @@ bool mayUseRawIo() {
 
 }  // namespace
 
+const char PLATFORM_INDEX_FORMS[] = "a device path (/dev/sr0 or /dev/sg0)";
+const char PLATFORM_ACCESS_ADVICE[] =
+    "run kelvo as root (sudo), or give it the drive's /dev/sgN node where you may write that";
+const char PLATFORM_NO_ASPI_ADVICE[] =
+    "give kelvo the drive's device path (/dev/sr0 or /dev/sg0) that kelvo-list shows instead";
+
 void platformPause(uint32_t milliseconds) {
     timespec left = {time_t(milliseconds / 1000),
                      long(milliseconds % 1000) * NANOSECONDS_PER_MILLISECOND};
@@ -63,6 +69,9 @@ bool platformPassThroughCarriesUpdate(const char* device, FILE* errors) {
 }
 
 bool platformOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+// A terminal's window does not close with the program.
+void platformHoldOwnConsole(FILE*) {}
 
 // POSIX has no mandatory locks that fopen meets.
 bool platformFileInUse() { return false; }

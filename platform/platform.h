@@ -18,6 +18,12 @@ bool platformOutputIsTerminal();
 // Whether the file that just failed to open is held by another program that keeps others out.
 bool platformFileInUse();
 
+// What a user of this system is told: the forms of a device index here, what to do where the
+// system keeps the user from a drive, and where no ASPI library reaches an ASPI address.
+extern const char PLATFORM_INDEX_FORMS[];
+extern const char PLATFORM_ACCESS_ADVICE[];
+extern const char PLATFORM_NO_ASPI_ADVICE[];
+
 // Raised before an update's first chunk and lowered once its end is told: while up, interrupts
 // neither end nor stop the program, the system does not sleep, and the first one kept away
 // says so on `notices`, once. Null only when memory runs out.
@@ -26,6 +32,11 @@ UpdateShield* newUpdateShield(FILE* notices);
 
 // Lowers the shield: what interrupts did while it was up stays undone. Nothing for null.
 void updateShieldLower(UpdateShield* shield);
+
+// Where the program's console was made for it alone (a double-click in Explorer: the window
+// closes as the program ends) and its standard input is that console: says how kelvo is run,
+// on `notices`, and waits for Enter. Elsewhere nothing.
+void platformHoldOwnConsole(FILE* notices);
 
 // What the first interrupt kept away says.
 inline constexpr char UPDATE_SHIELD_NOTICE[] =

@@ -8,6 +8,7 @@
 #include "kernel32.h"
 
 typedef EXECUTION_STATE(WINAPI* SetThreadExecutionStateEntry)(EXECUTION_STATE state);
+typedef DWORD(WINAPI* GetConsoleProcessListEntry)(LPDWORD processes, DWORD count);
 
 struct UpdateShield {
     FILE* notices;
@@ -41,17 +42,30 @@ BOOL WINAPI holdUpdate(DWORD event) {
 }
 
 // Looked up at run time, so that kelvo.exe still starts on a Windows without it.
-SetThreadExecutionStateEntry executionStateCall() {
+template <typename Entry>
+Entry kernel32Call(const char* name) {
     HMODULE kernel32 = GetModuleHandleA("KERNEL32");
     if (kernel32 == nullptr) return nullptr;
-    const FARPROC found = GetProcAddress(kernel32, "SetThreadExecutionState");
-    SetThreadExecutionStateEntry entry = nullptr;
+    const FARPROC found = GetProcAddress(kernel32, name);
+    Entry entry = nullptr;
     static_assert(sizeof entry == sizeof found, "entry points");
     memcpy(&entry, &found, sizeof entry);
     return entry;
 }
 
+// What a double-click on kelvo.exe shows before its window closes.
+const char OWN_CONSOLE_NOTICE[] =
+    "kelvo runs in a Command Prompt run as administrator: open one, go to kelvo's folder, run "
+    "kelvo-list to find the drive, then kelvo with the drive and the firmware file\n"
+    "press Enter to close this window\n";
+
 }  // namespace
+
+const char PLATFORM_INDEX_FORMS[] =
+    "a drive letter with a colon (E:), an ASPI address (0.1.0) or a device path";
+const char PLATFORM_ACCESS_ADVICE[] = "run kelvo in a Command Prompt run as administrator";
+const char PLATFORM_NO_ASPI_ADVICE[] =
+    "give kelvo the drive letter (E:) or device path that kelvo-list shows instead";
 
 void platformPause(uint32_t milliseconds) { Sleep(milliseconds); }
 
@@ -70,6 +84,21 @@ bool platformFileInUse() {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+// A console that this process alone uses was made for it: nothing else keeps it open.
+void platformHoldOwnConsole(FILE* notices) {
+    const auto processList = kernel32Call<GetConsoleProcessListEntry>("GetConsoleProcessList");
+    DWORD processes[2];
+    if (processList == nullptr || processList(processes, 2) != 1) return;
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode)) return;
+    fputs(OWN_CONSOLE_NOTICE, notices);
+    fflush(notices);
+    char line[256];
+    DWORD read = 0;
+    ReadConsoleA(input, line, sizeof line, &read, nullptr);
+}
+
 UpdateShield* newUpdateShield(FILE* notices) {
     UpdateShield* shield = new (std::nothrow) UpdateShield();
     if (shield == nullptr) return nullptr;
@@ -77,7 +106,8 @@ UpdateShield* newUpdateShield(FILE* notices) {
     shield->updateOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     raisedShield.store(shield);
     SetConsoleCtrlHandler(holdUpdate, TRUE);
-    shield->setExecutionState = executionStateCall();
+    shield->setExecutionState =
+        kernel32Call<SetThreadExecutionStateEntry>("SetThreadExecutionState");
     if (shield->setExecutionState != nullptr)
         shield->previousState = shield->setExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     return shield;

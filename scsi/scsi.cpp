@@ -20,6 +20,8 @@ Scsi* newScsi(void) {
 
 namespace {
 
+const int32_t MILLISECONDS_PER_SECOND = 1000;
+
 // Keeps what the backend knows of the command it just ran, sense bytes included, since the
 // backend's own copy lasts only until its next command.
 void keepLast(Scsi* scsi, SayResult result, const ScsiEnding& ending, const uint8_t* sense,
@@ -35,7 +37,18 @@ void keepLast(Scsi* scsi, SayResult result, const ScsiEnding& ending, const uint
     }
 }
 
-const int32_t MILLISECONDS_PER_SECOND = 1000;
+// Adds a backend's trace lines to those kept of the last operation.
+void keepTrace(Scsi* scsi, const TraceKept& kept) {
+    char* const trace = scsi->last.trace;
+    const size_t length = strlen(trace);
+    snprintf(trace + length, sizeof scsi->last.trace - length, "%s", kept.text);
+}
+
+// What the ASPI library made of a name at the open that just failed.
+ScsiAspiLibrary aspiLibraryFor(const char* name) {
+    if (!aspiNamesAddress(name)) return SCSI_ASPI_NOT_ASKED;
+    return aspiStartState() == ASPI_NO_LIBRARY ? SCSI_ASPI_NO_LIBRARY : SCSI_ASPI_NOT_STARTED;
+}
 
 }  // namespace
 
@@ -47,16 +60,22 @@ int scsiOpen(Scsi* scsi, const char* name) {
     keepLast(scsi, SAY_REFUSED, SCSI_NOT_SENT, nullptr, 0, 0);
     if (aspiOpen(scsi->aspi, name) == 0) {
         scsi->selected = scsi->aspi;
+        scsi->last.aspiLibrary = SCSI_ASPI_STARTED;
+        keepTrace(scsi, scsi->aspi->lastTrace);
         return 0;
     }
-    if (sptxOpen(scsi->sptx, name) == 0) {
+    const bool opened = sptxOpen(scsi->sptx, name) == 0;
+    if (opened) {
         scsi->selected = scsi->sptx;
-        return 0;
+    } else {
+        keepLast(scsi, SAY_REFUSED,
+                 scsi->sptx != nullptr ? scsi->sptx->lastEnding : SCSI_NOT_SENT, nullptr, 0, 0);
+        scsi->last.openFailed = true;
     }
-    keepLast(scsi, SAY_REFUSED, scsi->sptx != nullptr ? scsi->sptx->lastEnding : SCSI_NOT_SENT,
-             nullptr, 0, 0);
-    scsi->last.openFailed = true;
-    return -1;
+    scsi->last.aspiLibrary = aspiLibraryFor(name);
+    if (scsi->aspi != nullptr) keepTrace(scsi, scsi->aspi->lastTrace);
+    if (scsi->sptx != nullptr) keepTrace(scsi, scsi->sptx->lastTrace);
+    return opened ? 0 : -1;
 }
 
 ScsiPath scsiPath(const Scsi* scsi) {
@@ -94,6 +113,7 @@ SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* da
         const SayResult result = aspiSay(aspi, cdb, length, data, dataLength, direction);
         keepLast(scsi, result, aspi->lastEnding, aspi->sense, aspi->senseLength,
                  aspi->timeoutMilliseconds / MILLISECONDS_PER_SECOND);
+        keepTrace(scsi, aspi->lastTrace);
         return result;
     }
     if (scsi->selected == scsi->sptx && scsi->sptx != nullptr) {
@@ -101,6 +121,7 @@ SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* da
         const SayResult result = sptxSay(sptx, cdb, length, data, dataLength, direction);
         keepLast(scsi, result, sptx->lastEnding, sptx->sense, sptx->senseLength,
                  sptx->timeoutSeconds);
+        keepTrace(scsi, sptx->lastTrace);
         return result;
     }
     return SAY_REFUSED;
@@ -114,19 +135,32 @@ void scsiSetTrace(Scsi* scsi, FILE* trace) {
     if (scsi->sptx != nullptr) scsi->sptx->trace = trace;
 }
 
+namespace {
+
+// A listing's request of the ASPI library: its trace lines are the handle's last.
+int32_t keepAspiRequest(Scsi* scsi, int32_t answer) {
+    keepLast(scsi, SAY_REFUSED, SCSI_NOT_SENT, nullptr, 0, 0);
+    if (scsi->aspi != nullptr) keepTrace(scsi, scsi->aspi->lastTrace);
+    return answer;
+}
+
+}  // namespace
+
 int32_t scsiAspiAdapters(Scsi* scsi) {
     if (scsi == nullptr) return -1;
     const int32_t adapters = aspiAdapterCount(scsi->aspi);
-    return adapters == ASPI_NO_LIBRARY ? SCSI_NO_ASPI_LIBRARY : adapters;
+    return keepAspiRequest(scsi, adapters == ASPI_NO_LIBRARY ? SCSI_NO_ASPI_LIBRARY : adapters);
 }
 
-int32_t scsiAspiHighestTarget(Scsi* scsi, int32_t hostAdapter) {
-    if (scsi == nullptr || aspiExamine(scsi->aspi, hostAdapter) != 0) return -1;
-    return scsi->aspi->highestTarget;
+int32_t scsiAspiHighestTarget(Scsi* scsi, int32_t hostAdapter, bool* answered) {
+    *answered = false;
+    if (scsi == nullptr || scsi->aspi == nullptr || aspiStartState() != 1) return -1;
+    *answered = aspiExamine(scsi->aspi, hostAdapter) == 0;
+    return keepAspiRequest(scsi, scsi->aspi->highestTarget);
 }
 
 int32_t scsiAspiDeviceType(Scsi* scsi, int32_t hostAdapter, int32_t target, int32_t lun) {
     if (scsi == nullptr) return -1;
     const int32_t type = aspiGetDeviceType(scsi->aspi, hostAdapter, target, lun);
-    return type == ASPI_NO_DEVICE ? SCSI_NO_DEVICE : type;
+    return keepAspiRequest(scsi, type == ASPI_NO_DEVICE ? SCSI_NO_DEVICE : type);
 }

@@ -91,27 +91,32 @@ const SenseName SENSE_NAMES[] = {
 };
 const size_t SENSE_NAME_COUNT = std::size(SENSE_NAMES);
 
-int32_t senseKey(const uint8_t* sense, int32_t length) {
-    const int32_t keyAt = isDescriptorFormat(sense, length) ? DESCRIPTOR_KEY : FIXED_KEY;
-    return length > keyAt ? sense[keyAt] & 0x0F : -1;
-}
-
-void senseDescribe(const uint8_t* sense, int32_t length, char* text, size_t size) {
+SenseCodes senseRead(const uint8_t* sense, int32_t length) {
     const bool descriptor = isDescriptorFormat(sense, length);
+    const int32_t keyAt = descriptor ? DESCRIPTOR_KEY : FIXED_KEY;
     const int32_t ascAt = descriptor ? DESCRIPTOR_ASC : FIXED_ASC;
     const int32_t ascqAt = descriptor ? DESCRIPTOR_ASCQ : FIXED_ASCQ;
-    const int32_t key = senseKey(sense, length);
-    if (key < 0) {
+    SenseCodes codes = {-1, -1, -1};
+    if (length <= keyAt) return codes;
+    codes.key = sense[keyAt] & 0x0F;
+    if (length <= ascqAt) return codes;
+    codes.asc = sense[ascAt];
+    codes.ascq = sense[ascqAt];
+    return codes;
+}
+
+void senseDescribe(const SenseCodes& codes, char* text, size_t size) {
+    if (codes.key < 0) {
         snprintf(text, size, "no sense data");
         return;
     }
-    if (length <= ascqAt) {
-        snprintf(text, size, "%s (%X)", KEY_NAMES[key], key);
+    const char* const key = KEY_NAMES[codes.key & 0x0F];
+    if (codes.asc < 0) {
+        snprintf(text, size, "%s (%X)", key, unsigned(codes.key));
         return;
     }
-    const uint8_t asc = sense[ascAt];
-    const uint8_t ascq = sense[ascqAt];
-    const char* name = additionalSenseName(asc, ascq);
-    snprintf(text, size, "%s%s%s (%X/%02X/%02X)", KEY_NAMES[key], name != nullptr ? ", " : "",
-             name != nullptr ? name : "", key, asc, ascq);
+    const char* name = additionalSenseName(uint8_t(codes.asc), uint8_t(codes.ascq));
+    snprintf(text, size, "%s%s%s (%X/%02X/%02X)", key, name != nullptr ? ", " : "",
+             name != nullptr ? name : "", unsigned(codes.key), unsigned(codes.asc),
+             unsigned(codes.ascq));
 }

@@ -15,9 +15,14 @@ struct SenseName {
 extern const SenseName SENSE_NAMES[];
 extern const size_t SENSE_NAME_COUNT;
 
-// The sense key of sense data in fixed or descriptor format, or -1 where it holds none.
-int32_t senseKey(const uint8_t* sense, int32_t length);
+// What sense data in fixed or descriptor format says: -1 for what it is too short to hold.
+struct SenseCodes {
+    int32_t key;
+    int32_t asc;
+    int32_t ascq;
+};
+SenseCodes senseRead(const uint8_t* sense, int32_t length);
 
-// "MEDIUM ERROR, WRITE ERROR (3/0C/00)" for sense data in fixed or descriptor format; the
-// key alone and the numbers where the code has no name here; "no sense data" for none.
-void senseDescribe(const uint8_t* sense, int32_t length, char* text, size_t size);
+// "MEDIUM ERROR, WRITE ERROR (3/0C/00)"; the key alone and the numbers where the code has no
+// name here, the key alone where there is no code; "no sense data" without a key.
+void senseDescribe(const SenseCodes& codes, char* text, size_t size);

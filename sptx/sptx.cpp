@@ -34,17 +34,12 @@ const int32_t REQUEST_TAIL = 3;
 const int32_t PREPARED_PREFIX = REQUEST_FIXED_PART + 4;
 
 const int32_t MAX_CDB_LENGTH = 255;
-const int32_t MAX_SENSE_LIMIT = 255;
-const int32_t DEFAULT_TIMEOUT_SECONDS = 100800;  // 28 hours
 const int32_t NANOSECONDS_PER_SECOND = 1000000000;
 const uint32_t PHYSICAL_PAGE_SIZE = 4096;
-const UCHAR STATUS_GOOD = 0x00;
-const UCHAR STATUS_CHECK_CONDITION = 0x02;
-const UCHAR STATUS_CONDITION_MET = 0x04;
 
 static_assert(SENSE_OFFSET >= offsetof(SCSI_PASS_THROUGH, Cdb) + MAX_CDB_LENGTH,
               "the longest CDB ends before the sense area");
-static_assert(REQUEST_FIXED_PART - SENSE_OFFSET >= MAX_SENSE_LIMIT, "sense area");
+static_assert(REQUEST_FIXED_PART - SENSE_OFFSET >= SCSI_MAX_SENSE_LENGTH, "sense area");
 
 // The largest data area whose request buffer length, and the direct threshold one above it,
 // are still 32-bit signed numbers: the length handed to the driver is counted in them.
@@ -83,7 +78,7 @@ bool requestArgumentsValid(const Sptx* sptx, const uint8_t* cdb, int32_t cdbLeng
     if (cdbLength < 0 || cdbLength > MAX_CDB_LENGTH || (cdb == nullptr && cdbLength != 0))
         return false;
     if (dataLength < 0 || (data == nullptr && dataLength != 0)) return false;
-    return sptx->senseLimit >= 0 && sptx->senseLimit <= MAX_SENSE_LIMIT;
+    return sptx->senseLimit >= 0 && sptx->senseLimit <= SCSI_MAX_SENSE_LENGTH;
 }
 
 // Everything but the data's place, which is where the two modes differ. The clearing stays
@@ -124,7 +119,7 @@ DriverAnswer passRequest(Sptx* sptx, bool direct, DWORD length) {
     } else {
         sptx->lastEnding.systemError = GetLastError();
         sptx->lastEnding.timedOut = sptx->lastEnding.systemError == ERROR_SEM_TIMEOUT;
-        sayLastError(sptx->trace, "// sptxSay.DeviceIoControl");
+        sayLastError(sptx->trace, "// sptxSay.DeviceIoControl", &sptx->lastTrace);
     }
     return {succeeded, record->ScsiStatus, int32_t(record->DataTransferLength),
             record->SenseInfoLength};
@@ -142,8 +137,9 @@ int32_t interpretAnswer(Sptx* sptx, const DriverAnswer& answer, int32_t dataLeng
     }
     // BUSY, RESERVATION CONFLICT, TASK SET FULL and the like say that the drive did not do the
     // command, whatever the count: a chunk it did not take must never count as written.
-    if (answer.status == STATUS_GOOD || answer.status == STATUS_CONDITION_MET) return result;
-    if (answer.status != STATUS_CHECK_CONDITION) return SAY_REFUSED;
+    if (answer.status == SCSI_STATUS_GOOD || answer.status == SCSI_STATUS_CONDITION_MET)
+        return result;
+    if (answer.status != SCSI_STATUS_CHECK_CONDITION) return SAY_REFUSED;
     if (answer.senseLength > senseLimit) return SAY_REFUSED;
     sptx->sense = sptx->request + SENSE_OFFSET;
     sptx->senseLength = answer.senseLength;
@@ -151,8 +147,9 @@ int32_t interpretAnswer(Sptx* sptx, const DriverAnswer& answer, int32_t dataLeng
     return result == 0 ? SAY_CHECK_CONDITION : SAY_CHECK_CONDITION_COUNT_UNUSABLE;
 }
 
-void traceUnusableAnswer(FILE* trace, const DriverAnswer& answer) {
-    fprintf(trace, "// sptxSay x %lX %lX %lX %lX (ioctl status length senseLength)\n",
+void traceUnusableAnswer(Sptx* sptx, const DriverAnswer& answer) {
+    traceWrite(sptx->trace, &sptx->lastTrace,
+            "// sptxSay x %lX %lX %lX %lX (ioctl status length senseLength)\n",
             static_cast<unsigned long>(answer.succeeded),
             static_cast<unsigned long>(answer.status),
             static_cast<unsigned long>(uint32_t(answer.transferred)),
@@ -165,6 +162,7 @@ void clearLastCommand(Sptx* sptx) {
     sptx->lastTransferLength = -1;
     sptx->sense = nullptr;
     sptx->senseLength = -1;
+    traceForget(&sptx->lastTrace);
 }
 
 }  // namespace
@@ -193,19 +191,21 @@ Sptx* newSptx(int32_t capacity) {
     sptx->sense = nullptr;
     sptx->senseLength = -1;
     sptx->lastEnding = SCSI_NOT_SENT;
+    traceForget(&sptx->lastTrace);
     return sptx;
 }
 
 int sptxOpen(Sptx* sptx, const char* name) {
     if (sptx == nullptr || name == nullptr) return -1;
     sptxClose(sptx);
+    traceForget(&sptx->lastTrace);
     sptx->device = CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                nullptr);
     sptx->lastEnding = SCSI_NOT_SENT;
     if (sptx->device == INVALID_HANDLE_VALUE) {
         sptx->lastEnding.systemError = GetLastError();
-        sayLastError(sptx->trace, "// sptxOpen.CreateFile");
+        sayLastError(sptx->trace, "// sptxOpen.CreateFile", &sptx->lastTrace);
         return -1;
     }
     // What an adapter that does not answer the question is taken to allow.
@@ -217,12 +217,13 @@ int sptxOpen(Sptx* sptx, const char* name) {
 
 void sptxClose(Sptx* sptx) {
     if (sptx == nullptr || sptx->device == INVALID_HANDLE_VALUE) return;
-    if (!CloseHandle(sptx->device)) sayLastError(sptx->trace, "// sptxClose.CloseHandle");
+    if (!CloseHandle(sptx->device))
+        sayLastError(sptx->trace, "// sptxClose.CloseHandle", &sptx->lastTrace);
     sptx->device = INVALID_HANDLE_VALUE;
 }
 
 int sptxSetSenseLength(Sptx* sptx, int32_t length) {
-    if (sptx == nullptr || length < 0 || length > MAX_SENSE_LIMIT) return -1;
+    if (sptx == nullptr || length < 0 || length > SCSI_MAX_SENSE_LENGTH) return -1;
     sptx->senseLimit = length;
     return 0;
 }
@@ -232,7 +233,7 @@ int sptxSetTimeout(Sptx* sptx, int32_t seconds, int32_t nanoseconds) {
     const bool valid = seconds >= 0 && nanoseconds >= 0 && nanoseconds < NANOSECONDS_PER_SECOND;
     const int32_t startedSecond = nanoseconds > 0 ? 1 : 0;
     if (!valid || seconds > INT32_MAX - startedSecond) {
-        sptx->timeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
+        sptx->timeoutSeconds = SCSI_DEFAULT_TIMEOUT_SECONDS;
         return 0;
     }
     const int32_t total = seconds + startedSecond;
@@ -293,6 +294,6 @@ int32_t sptxSay(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data
 
     const int32_t result = interpretAnswer(sptx, answer, dataLength, senseLimit);
     sptx->lastResult = result;
-    if (result == SAY_REFUSED) traceUnusableAnswer(sptx->trace, answer);
+    if (result == SAY_REFUSED) traceUnusableAnswer(sptx, answer);
     return result;
 }

@@ -7,6 +7,7 @@
 
 #include "kernel32.h"
 #include "scsi.h"
+#include "trace.h"
 
 struct Sptx {
     uint8_t* request;           // the request buffer handed to the driver, owned
@@ -23,6 +24,7 @@ struct Sptx {
     uint8_t* sense;             // sense bytes of the last CHECK CONDITION, inside request
     int32_t senseLength;
     ScsiEnding lastEnding;      // how the last open or command ended
+    TraceKept lastTrace;        // the trace lines of the last open or command
 };
 
 const int32_t SPTX_DEFAULT_CAPACITY = 16384;

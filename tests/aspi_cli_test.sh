@@ -96,7 +96,11 @@ chunk_failed() {  # CHUNK CHUNKS ACCEPTED PAYLOAD ANSWER
     printf 'drive powered and try another connection or path to it before you turn it off'
 }
 write_error="the drive answered CHECK CONDITION: MEDIUM ERROR, WRITE ERROR (3/0C/00)"
-not_listed="; kelvo-list lists the drives kelvo can reach"
+written() {  # WHAT TO DO: how each refusal before the first chunk ends, without its line end
+    printf 'nothing was written to the drive: %s' "$1"
+}
+not_listed="$(written "check the index with kelvo-list, which lists the drives kelvo can reach")$nl"
+other_model="the image is made for \"MATSHITADVD-RAM UJ-86J\", the drive is \"MATSHITADVD-RAM UJ-85J\"$nl"
 
 for payload in 32768 32769 100000; do
     "${runner[@]}" "$make_image" "image-$payload.bin" "$payload" "$new"
@@ -140,7 +144,8 @@ fi
 
 # The drive keeps what it became for the next run.
 run n 0.1.0 image-32768.bin
-check "the updated drive, another time" 0 "${new_for_new}Continue? Not confirmed, exiting$nl" ""
+check "the updated drive, another time" 0 "${new_for_new}Continue? Not confirmed, exiting$nl" \
+    "the drive already runs the image's firmware, $new: the update writes it again, as a repair$nl"
 finish
 
 new_drive
@@ -152,14 +157,15 @@ finish
 
 new_drive
 run y 0.1.0 other.bin
-check "another drive's image" 1 "${other_for_old}Selected device does not match firmware$nl" ""
+check "another drive's image" 1 "${other_for_old}Selected device does not match firmware$nl" \
+    "$other_model$(written "find the firmware file made for the drive's model")$nl"
 check_payload "another drive's image" other.bin 0
 finish
 
 new_drive
 run y 0.1.0 other.bin -f
 check "another drive's image, forced" 0 \
-    "${other_for_old}Selected device does not match firmware$nl$updated" ""
+    "${other_for_old}Selected device does not match firmware$nl$updated" "-f overrides: $other_model"
 check_payload "another drive's image, forced" other.bin
 check_drive "another drive's image, forced" "$other"
 finish
@@ -167,7 +173,10 @@ finish
 # The image taken out of a container is the one flashed, and the one saved.
 new_drive
 run y 0.1.0 container.bin
-check "container" 0 "$new_for_old$updated" ""
+saved="the image found in the container was saved as $work/extracted.dat$nl"
+[ "$kind" = wine32 ] &&
+    saved="the image found in the container was saved as Z:${work//\//\\}\\extracted.dat$nl"
+check "container" 0 "$new_for_old$updated" "$saved"
 check_payload "container" image-100000.bin
 check_drive "container" "$new"
 cmp -s extracted.dat image-100000.bin || fail "container" "extracted.dat differs from the image"
@@ -223,7 +232,7 @@ new_drive
 run y 0.2.0 image-32768.bin
 errors="// aspiSay: x 0 04:11:00 29 E (aspi status BufLen SenseLen)$nl"
 errors+="Selected drive 0.2.0 does not appear to be a matshita device$nl"
-errors+="the device at 0.2.0 gave no identification (no device answered)$not_listed$nl"
+errors+="the device at 0.2.0 gave no identification (no device answered)$nl$not_listed"
 check "no drive at the address" 1 "Selected firmware: $new$nl" "$errors"
 finish
 
@@ -232,6 +241,7 @@ new_drive "device = 0.3.0 0 $new"
 run y 0.3.0 image-32768.bin -f
 errors="the device at 0.3.0 is a direct-access device (a disk) (peripheral device type 0), "
 errors+="not a CD/DVD drive: kelvo updates CD/DVD drives only, with or without -f$nl"
+errors+="$(written "give kelvo the index of the CD/DVD drive (kelvo-list lists them)")$nl"
 check "a disk, forced" 1 "Selected firmware: $new${nl}Selected device:   $new$nl" "$errors"
 [ "$(awk '{ print $7 }' log | tr '\n' ' ')" = "12 " ] || fail "a disk, forced" "sent more than INQUIRY"
 finish
@@ -241,7 +251,7 @@ run y 1.1.0 image-32768.bin
 errors="// aspiExamine.SRB_Status = x81 (129)$nl"
 errors+="// aspiSay: x 0 81:00:00 29 E (aspi status BufLen SenseLen)$nl"
 errors+="Selected drive 1.1.0 does not appear to be a matshita device$nl"
-errors+="the device at 1.1.0 gave no identification (no device answered)$not_listed$nl"
+errors+="the device at 1.1.0 gave no identification (no device answered)$nl$not_listed"
 check "no such host adapter" 1 "Selected firmware: $new$nl" "$errors"
 finish
 
@@ -256,10 +266,14 @@ for force in "" -f; do
     run y 0.1.0 plextor.bin $force
     out="Selected firmware: $plextor${nl}Selected device:   $plextor$nl"
     if [ -z "$force" ]; then
-        check "$title" 1 "$out" "Selected drive 0.1.0 does not appear to be a matshita device$nl"
+        check "$title" 1 "$out" "Selected drive 0.1.0 does not appear to be a matshita device${nl}\
+the drive calls itself \"PLEXTOR\", not MATSHITA${nl}$(written "check the index with kelvo-list; \
+use -f only for a MATSHITA drive sold under another name")$nl"
         check_payload "$title" plextor.bin 0
     else
-        check "$title" 0 "$out$updated" ""
+        check "$title" 0 "$out$updated" "-f overrides: the drive calls itself \"PLEXTOR\", not \
+MATSHITA${nl}the drive already runs the image's firmware, $plextor: the update writes it again, \
+as a repair$nl"
         check_payload "$title" plextor.bin
     fi
     finish
@@ -273,7 +287,7 @@ run y 0.1.0 image-32768.bin
 errors="// aspiSayForMilliSeconds.SendASPI32Command = xE0 (224) != x0 (0)$nl"
 errors+="// aspiSay: x FFFFFFFF 00:00:00 29 E (aspi status BufLen SenseLen)$nl"
 errors+="Selected drive 0.1.0 does not appear to be a matshita device$nl"
-errors+="the device at 0.1.0 gave no identification (the command was not sent)$not_listed$nl"
+errors+="the device at 0.1.0 gave no identification (the command was not sent)$nl$not_listed"
 check "a library that refuses every request" 1 "Selected firmware: $new$nl" "$errors"
 [ $((SECONDS - started)) -lt 60 ] ||
     fail "a library that refuses every request" "took $((SECONDS - started)) s"
@@ -289,7 +303,11 @@ load_failed="// aspiStartup.LoadLibrary: x7E (126) $module_not_found$sys_end$nl"
 load_failed+="// \"WNASPI32.DLL\" was the \"specified module\"$nl"
 not_found="// sptxOpen.CreateFile: x2 (2) $file_not_found$sys_end$nl"
 run y 0.1.0 image-32768.bin
-check "no ASPI library" 1 "Selected firmware: $new$nl" "$load_failed${not_found}Could not open device$nl"
+no_aspi="give kelvo the drive's device path (/dev/sr0 or /dev/sg0) that kelvo-list shows instead"
+[ "$kind" = wine32 ] &&
+    no_aspi="give kelvo the drive letter (E:) or device path that kelvo-list shows instead"
+check "no ASPI library" 1 "Selected firmware: $new$nl" "$load_failed${not_found}Could not open \
+device$nl$(written "no ASPI library reaches 0.1.0; $no_aspi")$nl"
 finish
 
 echo "$passed passed, $failed failed"

@@ -9,6 +9,7 @@
 #include "aspi.h"
 #include "capture.h"
 #include "fake_kernel32.h"
+#include "scsi.h"
 
 namespace {
 
@@ -430,6 +431,29 @@ TEST_F(AspiBackend, CompletionIsAwaitedOnlyWhileTheCommandIsPending) {
         EXPECT_EQ(trace.text(), c.trace) << c.what;
         EXPECT_EQ(fake->openEvents, 0) << c.what;
     }
+}
+
+// Through the handle, a command the library never completes is told in the seconds of the
+// time-out, and the trace lines it wrote are kept as written, for a caller that shows them.
+TEST_F(AspiBackend, ExpiredWaitIsToldInSecondsAndItsTraceKept) {
+    Scsi* scsi = newScsi();
+    CapturedStream trace;
+    scsiSetTrace(scsi, trace.stream());
+    ASSERT_EQ(scsiOpen(scsi, "0.1.0"), 0);
+    scsiSetSenseLength(scsi, 14);
+    scsiSetTimeout(scsi, 300, 0);
+    fake->wait = FAKE_WAIT_EXPIRES;
+    fake->aspi.answers = {answer(FAKE_COMPLETES_WHILE_WAITED, 0, SS_COMP, 0, 0, 0, 0)};
+    uint8_t data[INQUIRY_LENGTH];
+    EXPECT_EQ(scsiSay(scsi, INQUIRY, 6, data, INQUIRY_LENGTH, DATA_IN), -1);
+    const ScsiOutcome outcome = scsiOutcome(scsi);
+    char text[100];
+    scsiExplain(outcome, text, sizeof text);
+    EXPECT_STREQ(text, "the drive did not answer within 300 seconds");
+    EXPECT_STREQ(scsiBrief(outcome), "timed out");
+    EXPECT_EQ(trace.text(), "// aspiSayForMilliSeconds.WaitForSingleObject = x102 (258)\n" +
+                                aspiSayLine("FFFFFFFF 00:00:00 29 E"));
+    EXPECT_EQ(scsiLastTrace(scsi), trace.text());
 }
 
 TEST_F(AspiBackend, EventThatCannotBeCreatedSendsNothing) {

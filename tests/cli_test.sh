@@ -40,6 +40,7 @@ make_image good.bin "$name" 240 240 0x1234 0x1234
 make_image long.bin "$name" 241 240 0x1234 0x1234
 make_image bad-sum.bin "$name" 240 240 0x1235 0x1234
 make_image beyond-offsets.bin "$name" $((0x1000001)) $((0x1000001)) 0x1234 0x1234
+make_image container-size.bin "$name" 3200000 3200000 0x1234 0x1234
 head -c 287 good.bin > short.bin
 mkdir folder.bin
 
@@ -118,31 +119,67 @@ selected="Selected firmware: $name$nl"
 # system's line end, in the wording of Windows (the POSIX stand-in) or of Wine.
 if [ "$endings" = crlf ]; then file_not_found="File not found.$cr"; else
     file_not_found='The system cannot find the file specified.'; fi
+written() {  # WHAT TO DO: how each refusal before the first chunk ends
+    printf 'nothing was written to the drive: %s\n' "$1"
+}
+unreadable=$(written "check the file's name and the folder you run kelvo in")
+download=$(written "download the file again; do not use this one")
 no_device="// sptxOpen.CreateFile: x2 (2) $file_not_found${nl}Could not open device$nl"
-not_a_number="the device index is a drive letter with a colon (E:), an ASPI address (0.1.0) or \
-a device path, not a number alone$nl"
+nothing_at_q=$(written "no drive opens as Q:; kelvo-list lists the drives kelvo can reach")
+# What each system offers in place of a number alone, or of an ASPI library.
+if [ "$endings" = crlf ]; then
+    index_forms="a drive letter with a colon (E:), an ASPI address (0.1.0) or a device path"
+    no_aspi="give kelvo the drive letter (E:) or device path that kelvo-list shows instead"
+else
+    index_forms="a device path (/dev/sr0 or /dev/sg0)"
+    no_aspi="give kelvo the drive's device path (/dev/sr0 or /dev/sg0) that kelvo-list shows \
+instead"
+fi
+not_a_number="the device index is $index_forms, not a number alone$nl"
 no_container="the file has the size of a hex container, but none was found in it, so it was \
 checked as a plain image$nl"
+# Where extracted.dat is saved, as the program names the current folder.
+saved_here="the image found in the container was saved as $work/extracted.dat$nl"
+[ "$endings" = crlf ] && saved_here="the image found in the container was saved as \
+Z:${work//\//\\}\\extracted.dat$nl"
+not_needed="the update does not need extracted.dat: it goes on with the image in memory$nl"
+force_off() {  # ARGUMENT POSITION COUNT
+    printf -- '-f is off: the force flag is exactly -f as the third and last argument, not "%s" as argument %s of %s\n' "$@"
+}
 
 expect "no arguments" 1 "" "$usage"
 expect "one argument" 1 "" "$usage" Q:
 expect "missing file" 1 "" \
-    "open for read error${nl}the file missing.bin cannot be read: there is no such file$nl" \
+    "open for read error${nl}the file missing.bin cannot be read: there is no such file$nl$unreadable$nl" \
     Q: missing.bin
 expect "folder as file" 1 "" \
-    "open for read error${nl}the file folder.bin cannot be read: it is a folder$nl" Q: folder.bin
-expect "287 bytes" 1 "" "flash data appears to be too short$nl" Q: short.bin
+    "open for read error${nl}the file folder.bin cannot be read: it is a folder$nl$(written \
+    "give kelvo the firmware file itself")$nl" Q: folder.bin
+expect "287 bytes" 1 "" "flash data appears to be too short$nl$(written \
+    "use the firmware file itself, not a shortcut or a download page")$nl" Q: short.bin
 expect "length mismatch" 1 "" \
-    "fatal: firmware file length 289 does not match header info 288$nl" Q: long.bin
+    "fatal: firmware file length 289 does not match header info 288$nl$download$nl" Q: long.bin
 expect "checksum mismatch" 1 "" \
-    "fatal: checksum error in file bad-sum.bin, expected 1235, current 1234$nl" Q: bad-sum.bin
+    "fatal: checksum error in file bad-sum.bin, expected 1235, current 1234$nl$(written \
+    "download the file again; never force such an image")$nl" Q: bad-sum.bin
 too_large="fatal: firmware payload of 16777217 bytes exceeds the 16777216 bytes"
 expect "payload beyond the write command's offsets" 1 "" \
-    "$too_large the write command can address$nl" Q: beyond-offsets.bin
-expect "drive that does not exist" 1 "$selected" "$no_device" Q: good.bin
-expect "forced, drive that does not exist" 1 "$selected" "$no_device" Q: good.bin -f
+    "$too_large the write command can address$nl$download$nl" Q: beyond-offsets.bin
+expect "drive that does not exist" 1 "$selected" "$no_device$nothing_at_q$nl" Q: good.bin
+expect "forced, drive that does not exist" 1 "$selected" "$no_device$nothing_at_q$nl" \
+    Q: good.bin -f
 expect "a number as the device index" 1 "$selected" \
-    "$no_device$not_a_number" 1 good.bin
+    "$no_device$not_a_number$(written \
+    "no drive opens as 1; kelvo-list lists the drives kelvo can reach")$nl" 1 good.bin
+
+# The force flag counts only as exactly -f, the third of three arguments; anywhere or anyhow
+# else it stays off, and kelvo says so before anything else.
+expect "the force flag in second place" 1 "" "$(force_off -f 2 3)${nl}open for read error
+the file -f cannot be read: there is no such file$nl$unreadable$nl" Q: -f good.bin
+expect "the force flag spelt long" 1 "$selected" "$(force_off --force 3 3)$nl$no_device$nothing_at_q$nl" \
+    Q: good.bin --force
+expect "the force flag before a fourth argument" 1 "$selected" \
+    "$(force_off -f 3 4)$nl$no_device$nothing_at_q$nl" Q: good.bin -f more
 
 # saved NAME EXPECTED: extracted.dat holds the bytes of the file EXPECTED, or is absent for -.
 saved() {
@@ -160,23 +197,30 @@ saved() {
 # Only files of more than 3 MiB and less than 4 MiB are searched for the image's text.
 x_header=2021161128  # "xxxx" read as the payload length, plus the header
 expect "3 MiB container is an image" 1 "" \
-    "fatal: firmware file length 3145728 does not match header info $x_header$nl" Q: below-search.bin
+    "fatal: firmware file length 3145728 does not match header info $x_header$nl$download$nl" \
+    Q: below-search.bin
 saved "3 MiB container is an image" -
 expect "4 MiB container is an image" 1 "" \
-    "fatal: firmware file length 4194304 does not match header info $x_header$nl" Q: above-search.bin
+    "fatal: firmware file length 4194304 does not match header info $x_header$nl$download$nl" \
+    Q: above-search.bin
 saved "4 MiB container is an image" -
 expect "searched, no image text" 1 "" \
-    "fatal: firmware file length 3145729 does not match header info $x_header$nl$no_container" \
+    "fatal: firmware file length 3145729 does not match header info $x_header$nl$no_container$download$nl" \
     Q: no-marker.bin
 saved "searched, no image text" -
-expect "container" 1 "$selected" "$no_device" Q: container.bin
+expect "a plain image of a container's size" 1 "$selected" "$no_device$nothing_at_q$nl" \
+    Q: container-size.bin
+saved "a plain image of a container's size" -
+expect "container" 1 "$selected" "$saved_here$no_device$nothing_at_q$nl" Q: container.bin
 saved "container" large.bin
 expect "container of a 12-byte image" 1 "" \
-    "fatal: firmware file length 12 does not match header info 48$nl" Q: twelve-bytes.bin
+    "${saved_here}fatal: firmware file length 12 does not match header info 48$nl$download$nl" \
+    Q: twelve-bytes.bin
 saved "container of a 12-byte image" twelve.bin
 mkdir extracted.dat
 expect "extracted.dat cannot be created" 1 "$selected" \
-    "ERROR: failed to open extracted.dat for write$nl$no_device" Q: save-fails.bin
+    "ERROR: failed to open extracted.dat for write$nl$not_needed$no_device$nothing_at_q$nl" \
+    Q: save-fails.bin
 rm -rf extracted.dat
 
 # The disk fills up while extracted.dat is written (here the file size limit stops it after
@@ -185,7 +229,8 @@ if [ "$kind" = host ]; then
     whole_disk=("${kelvo[@]}")
     kelvo=(bash -c 'trap "" XFSZ; ulimit -f 100; exec "$@"' full-disk "${whole_disk[@]}")
     expect "disk full while saving extracted.dat" 1 "$selected" \
-        "ERROR: failed to write extracted.dat$nl$no_device" Q: container.bin
+        "ERROR: failed to write extracted.dat$nl$not_needed$no_device$nothing_at_q$nl" \
+        Q: container.bin
     saved "disk full while saving extracted.dat" -
     kelvo=("${whole_disk[@]}")
 fi
@@ -210,7 +255,8 @@ fi
 status=$?
 first_lines=$(tail -n +2 err.txt | head -n "$(printf '%s' "$aspi_lines" | wc -l)")
 if [ "$status" = 1 ] && [ "$first_lines$nl" = "$aspi_lines" ] &&
-    [ "$(tail -n 1 err.txt | tr -d '\r')" = "Could not open device" ]; then
+    [ "$(tail -n 2 err.txt | tr -d '\r')" = "Could not open device
+nothing was written to the drive: no ASPI library reaches 0.1.0; $no_aspi" ]; then
     passed=$((passed + 1))
 else
     fail "ASPI address without ASPI" "standard error was: $(tail -n +2 err.txt | cat -A)"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
 #include "image.h"
+#include "words.h"
 
 namespace {
 
@@ -23,11 +23,14 @@ std::vector<uint8_t> imageWith(const std::vector<uint8_t>& payload, uint32_t dec
     return image;
 }
 
-std::string lengthMessage(const std::vector<uint8_t>& image, uint32_t size) {
-    CapturedStream errors;
-    const int result = imageCheckLength(image.data(), size, errors.stream());
-    EXPECT_EQ(result == 0, errors.text().empty());
-    return errors.text();
+// What kelvo says of the image's first `size` bytes as the file fw.bin: nothing when valid.
+std::string verdictOf(const std::vector<uint8_t>& image, uint32_t size) {
+    FileVerdict verdict = {};
+    verdict.image = imageCheck(image.data(), size);
+    if (verdict.image.fault != IMAGE_VALID) verdict.fault = FILE_IMAGE_INVALID;
+    Text text = {};
+    describeFileFault(&text, verdict, "fw.bin");
+    return text.chars;
 }
 
 TEST(ImageLength, PassesOnlyWhenSizeIsDeclaredLengthPlusHeader) {
@@ -44,7 +47,7 @@ TEST(ImageLength, PassesOnlyWhenSizeIsDeclaredLengthPlusHeader) {
     };
     for (const Case& c : cases) {
         const std::vector<uint8_t> image = imageWith(std::vector<uint8_t>(c.payload), c.declared, 0);
-        EXPECT_EQ(lengthMessage(image, uint32_t(image.size())), c.message) << c.payload;
+        EXPECT_EQ(verdictOf(image, uint32_t(image.size())), c.message) << c.payload;
     }
 }
 
@@ -65,7 +68,7 @@ TEST(ImageLength, ImageShorterThanItsHeaderFails) {
         std::vector<uint8_t> image = imageWith({}, c.declared, 0);
         // Bytes past the image's end must not be read as its header.
         if (c.size <= 36) std::fill(image.begin() + c.size, image.end(), 0xFF);
-        EXPECT_EQ(lengthMessage(image, c.size), c.message) << c.size;
+        EXPECT_EQ(verdictOf(image, c.size), c.message) << c.size;
     }
 }
 
@@ -90,15 +93,10 @@ TEST(ImageChecksum, SumsBigEndianWordsOfThePayload) {
 
 TEST(ImageChecksum, MismatchNamesFileAndBothValues) {
     const std::vector<uint8_t> image = imageWith({0x00, 0xAB}, 2, 0x1234);
-    CapturedStream errors;
-    EXPECT_EQ(imageCheckChecksum(image.data(), uint32_t(image.size()), "fw.bin", errors.stream()),
-              -1);
-    EXPECT_EQ(errors.text(), "fatal: checksum error in file fw.bin, expected 1234, current 00AB\n");
-
+    EXPECT_EQ(verdictOf(image, uint32_t(image.size())),
+              "fatal: checksum error in file fw.bin, expected 1234, current 00AB\n");
     const std::vector<uint8_t> good = imageWith({0x00, 0xAB}, 2, 0x00AB);
-    CapturedStream quiet;
-    EXPECT_EQ(imageCheckChecksum(good.data(), uint32_t(good.size()), "fw.bin", quiet.stream()), 0);
-    EXPECT_EQ(quiet.text(), "");
+    EXPECT_EQ(verdictOf(good, uint32_t(good.size())), "");
 }
 
 TEST(ImageName, TakesTheFirst28BytesUpToAZero) {
@@ -114,11 +112,10 @@ TEST(ImageName, TakesTheFirst28BytesUpToAZero) {
 }
 
 TEST(ImagePayload, LongerThanTheWriteCommandCanAddressIsRefused) {
-    CapturedStream errors;
-    EXPECT_EQ(imageCheckPayloadFits(48 + 0x1000000, errors.stream()), 0);
-    EXPECT_EQ(errors.text(), "");
-    EXPECT_EQ(imageCheckPayloadFits(48 + 0x1000001, errors.stream()), -1);
-    EXPECT_EQ(errors.text(),
+    const std::vector<uint8_t> largest = imageWith(std::vector<uint8_t>(0x1000000), 0x1000000, 0);
+    EXPECT_EQ(verdictOf(largest, uint32_t(largest.size())), "");
+    const std::vector<uint8_t> beyond = imageWith(std::vector<uint8_t>(0x1000001), 0x1000001, 0);
+    EXPECT_EQ(verdictOf(beyond, uint32_t(beyond.size())),
               "fatal: firmware payload of 16777217 bytes exceeds the 16777216 bytes the write "
               "command can address\n");
 }

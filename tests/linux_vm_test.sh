@@ -32,10 +32,19 @@ first_chunk_failed() {  # ANSWER
          "same file (kelvo-list shows what the drive reports now); if it fails again, keep the" \
          "drive powered and try another connection or path to it before you turn it off"
 }
-no_identification() {  # DEVICE ANSWER
-    echo "the device at $1 gave no identification ($2); kelvo-list lists the drives kelvo can" \
-         "reach"
+written() {  # WHAT TO DO: how each refusal before the first chunk ends
+    echo "nothing was written to the drive: $1"
 }
+no_identification() {  # DEVICE ANSWER
+    echo "the device at $1 gave no identification ($2)"
+    written "check the index with kelvo-list, which lists the drives kelvo can reach"
+}
+as_root="run kelvo as root (sudo), or give it the drive's /dev/sgN node where you may write that"
+denied_here="the system keeps this user from the drive"
+same_firmware="the drive already runs the image's firmware, MATSHITADVD-RAM UJ-85J  1.01: the "
+same_firmware+="update writes it again, as a repair$nl"
+other_model="the image is made for \"MATSHITADVD-RAM UJ-862\", the drive is \"MATSHITADVD-RAM "
+other_model+="UJ-85J\"$nl$(written "find the firmware file made for the drive's model")$nl"
 # Refused by the stand-in before SG_IO: the adapter takes 16 KiB, a chunk is 32816 bytes.
 too_large="// sptxSay.DeviceIoControl: x57 (87) The parameter is incorrect.$nl"
 too_large+="// sptxSay x 0 0 8030 E (ioctl status length senseLength)${nl}sp_write returned -1$nl"
@@ -48,6 +57,7 @@ sr_of() { sed -n "s|^.*drive $1: \(/dev/sr[0-9]*\).*|\1|p" "$results/nodes"; }
 not_started() {
     echo "update not started: through $(sr_of "$1") the kernel passes the drive's closing command"\
          "only for root or a process with CAP_SYS_RAWIO"
+    written "$as_root"
 }
 
 # kelvo-list's line for drive A, B or C, by the sr node the guest noted, naming firmware
@@ -137,7 +147,7 @@ banner=yes
 case $case_name in
 sr_declined | sg_declined | sr_declined_32_bit | wine_sr_declined | wine_sg_declined)
     status=0 out=$declined err="" ;;
-sr_mismatch | wine_sr_mismatch | wine_sg_mismatch) status=1 out=$mismatch err="" ;;
+sr_mismatch | wine_sr_mismatch | wine_sg_mismatch) status=1 out=$mismatch err=$other_model ;;
 sr_update_refused | sg_update_refused | wine_sr_update_refused | wine_sg_update_refused)
     status=1 out=$running err="sp_write returned -2$nl$(first_chunk_failed "the drive answered \
 CHECK CONDITION: ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE (5/20/00)")$nl" ;;
@@ -146,7 +156,8 @@ tcmu_not_root)  # the kernel would refuse the closing command: nothing is sent
     status=1 out=$drive err="$(not_started E)$nl" received=$'12\n' ;;
 sr_no_access)
     status=1 out=$image
-    err="// sptxOpen.CreateFile: x5 (5) Access is denied.${nl}Could not open device$nl" ;;
+    err="// sptxOpen.CreateFile: x5 (5) Access is denied.${nl}Could not open device$nl"
+    err+="$(written "$denied_here; $as_root")$nl" ;;
 sr_chunk_too_large | sg_chunk_too_large) status=1 out=$running err=$too_large ;;
 wine_sr_chunk_too_large)  # the kernel's EIO
     status=1 out=$running
@@ -178,7 +189,8 @@ wine_list)  # the CD-ROM letters alone: D: is drive A, E: drive C with the image
     out+="$fits D: E:(installed)$nl" ;;
 wine_no_access)
     status=1 out=$image
-    err="// sptxOpen.CreateFile: x5 (5) Access denied.$cr${nl}Could not open device$nl" ;;
+    err="// sptxOpen.CreateFile: x5 (5) Access denied.$cr${nl}Could not open device$nl"
+    err+="$(written "$denied_here; run kelvo in a Command Prompt run as administrator")$nl" ;;
 wine_capabilities_drive_b | wine_capabilities_dev_null)
     status=0 out=$wine_capabilities err="" banner=no ;;
 tcmu_update | tcmu_update_32_bit | wine_sr_update | wine_sg_update)
@@ -197,7 +209,7 @@ wine_sr_update_not_root)  # the kernel refuses the closing command; the drive ke
     err+="the update may not have taken: power-cycle the drive and check its firmware before "
     err+="using it$nl"
     received=$'12\nEA\nEA\nEA\nEA\n12\n' ;;
-tcmu_updated | wine_sr_updated | wine_sg_updated) status=0 out=$updated err="" ;;
+tcmu_updated | wine_sr_updated | wine_sg_updated) status=0 out=$updated err=$same_firmware ;;
 list)  # the drives in the order of their sg nodes, which the boot made A, B, C
     status=0 err="" banner=no
     out="$(listed A 1.00)$nl$(listed B 1.00)$nl$(listed C 1.00)$nl"
@@ -216,7 +228,7 @@ tcmu_interrupted)  # each signal of the boot's table, sent to an update of a dri
     for run in INT:7 HUP:8; do
         status=0 out="${running}Finished$nl" err="$notice$nl"
         check "tcmu_interrupted_${run%:*}" || problems=1
-        status=0 out=$updated err=""
+        status=0 out=$updated err=$same_firmware
         check "tcmu_interrupted_${run%:*}_updated" || problems=1
         same_payload "${run#*:}" || problems=1
     done
@@ -225,7 +237,7 @@ wine_interrupted)  # Ctrl+C while kelvo.exe writes, and at its prompt
     problems=0
     status=0 out="${running}Finished$nl" err="$notice$nl"
     check sr_interrupted || problems=1
-    status=0 out=$updated err=""
+    status=0 out=$updated err=$same_firmware
     check sr_interrupted_updated || problems=1
     same_payload 7 || problems=1
     # Wine's default handler of the event ends the program with exit status 0 (that of

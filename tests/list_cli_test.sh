@@ -105,12 +105,16 @@ $no_drive" ""
 [ -z "$(commands)" ] || fail "SC_GET_DEV_TYPE failed" "the devices received: $(commands)"
 finish
 
-# An adapter that does not answer its inquiry is passed over; the others are listed.
-bus "adapters = 3" "address = 2.1.0" "failing_adapter = 1"
-run
+# An adapter that does not answer its inquiry: kelvo opens its addresses all the same, so the
+# listing walks it as a narrow adapter and judges its drives as kelvo will.
+bus "adapters = 3" "address = 2.1.0" "failing_adapter = 1" \
+    "device = 1.4.0 5 MATSHITADVD-RAM UJ-85J  1.00"
+run new.bin
 check "an adapter that does not answer" 0 \
-    "note aspi-adapter:1 the adapter did not answer: // aspiExamine.SRB_Status = x81 (129)
-drive 2.1.0     ASPI         matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"" ""
+    "note aspi-adapter:1 the adapter did not answer; kelvo goes on with its addresses all the same: // aspiExamine.SRB_Status = x81 (129)
+drive 1.4.0     ASPI         matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"
+drive 2.1.0     ASPI         matshita     \"MATSHITADVD-RAM UJ-85J  1.00\"
+file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits 1.4.0 2.1.0" ""
 finish
 
 bus "adapters = 0"

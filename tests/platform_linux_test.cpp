@@ -3,6 +3,7 @@
 // own device nodes and gives its children each one capability alone.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "capture.h"
@@ -69,6 +71,37 @@ TEST(PlatformLinux, BlockNodeCarriesAnUpdateOnlyWithRawIo) {
     unlink(sr.c_str());
     unlink(sg.c_str());
     rmdir(name);
+}
+
+// The percentage is drawn on standard output: only standard output on a terminal counts.
+TEST(PlatformLinux, OutputIsATerminalByStandardOutputAlone) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const int side = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(side, 0);
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    const int saved[2] = {dup(STDOUT_FILENO), dup(STDERR_FILENO)};
+    const struct {
+        int output, errors;
+        bool onTerminal;
+    } cases[] = {{side, fileno(file), true}, {fileno(file), side, false}};
+    bool answers[2];
+    for (size_t i = 0; i < 2; ++i) {
+        dup2(cases[i].output, STDOUT_FILENO);
+        dup2(cases[i].errors, STDERR_FILENO);
+        answers[i] = platformOutputIsTerminal();
+    }
+    dup2(saved[0], STDOUT_FILENO);
+    dup2(saved[1], STDERR_FILENO);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(answers[i], cases[i].onTerminal) << i;
+    close(saved[0]);
+    close(saved[1]);
+    fclose(file);
+    close(side);
+    close(terminal);
 }
 
 }  // namespace

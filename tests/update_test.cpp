@@ -43,6 +43,19 @@ std::string selected(const std::string& drive, const std::string& firmware = FIR
 
 const char* const UPDATE_RUNS = "Continue? Firmware update running, do not interrupt ...";
 
+// Before the prompt, for a drive that already runs the image's firmware.
+const std::string SAME_FIRMWARE =
+    "the drive already runs the image's firmware, MATSHITADVD-RAM UJ-85J  1.00: the update "
+    "writes it again, as a repair\n";
+
+std::string nothingWritten(const std::string& whatToDo) {
+    return "nothing was written to the drive: " + whatToDo + "\n";
+}
+const std::string NOT_MATSHITA_ADVICE = nothingWritten(
+    "check the index with kelvo-list; use -f only for a MATSHITA drive sold under another name");
+const std::string OTHER_MODEL_ADVICE =
+    nothingWritten("find the firmware file made for the drive's model");
+
 // CHECK CONDITION as a drive reports a failed write: MEDIUM ERROR, WRITE ERROR.
 const Bytes WRITE_ERROR = {0x70, 0, 0x03, 0, 0, 0, 0, 0x06, 0, 0, 0, 0, 0x0C, 0};
 const std::string WRITE_ERROR_ANSWER =
@@ -116,7 +129,7 @@ TEST_F(UpdateTest, PayloadGoesOutInChunksEachBehindTheHeader) {
         const KelvoRun run = updateDriveE(&drive, image, "y\n");
         EXPECT_EQ(run.status, 0) << c.payload;
         EXPECT_EQ(run.output, selected(FIRMWARE) + UPDATE_RUNS + "Finished\n") << c.payload;
-        EXPECT_EQ(run.errors, "") << c.payload;
+        EXPECT_EQ(run.errors, SAME_FIRMWARE) << c.payload;
 
         std::vector<Bytes> expected = {INQUIRY};
         expected.insert(expected.end(), c.writes.begin(), c.writes.end());
@@ -149,7 +162,7 @@ TEST_F(UpdateTest, LargestPayloadTheWriteCommandCanAddress) {
     const Bytes image = firmwareImage(0x1000000);
     const KelvoRun run = updateDriveE(&drive, image, "y\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.errors, SAME_FIRMWARE);
     ASSERT_EQ(drive.commands.size(), 1u + 512u + 1u);
     EXPECT_EQ(drive.commands[512].cdb,
               (Bytes{0xEA, 0, 0, 0xFF, 0x80, 0x00, 0x00, 0x80, 0x30, 0, 0, 0}));
@@ -208,18 +221,24 @@ TEST_F(UpdateTest, ShortInquiryAnswerEndsTheIdentification) {
 // A driver may leave more in the data area than it says it moved: only what it said counts.
 TEST_F(UpdateTest, IdentificationEndsWhereTheReportedTransferEnds) {
     const std::string notMatshita = "Selected drive e: does not appear to be a matshita device\n";
+    const std::string madeFor = "the image is made for \"MATSHITADVD-RAM UJ-85J\", the drive is ";
     struct Case {
         int32_t residue;  // of the 41 bytes asked for; the drive itself sends 36
         std::string identification;
         std::string verdict;
         std::string errors;
     } cases[] = {
-        {5, FIRMWARE, "Continue? Not confirmed, exiting\n", ""},
-        {21, "MATSHITADVD-", "Selected device does not match firmware\n", ""},
-        {25, "MATSHITA", "Selected device does not match firmware\n", ""},
-        {26, "MATSHIT", "", notMatshita},
-        {33, "", "", notMatshita},
-        {41, "", "", notMatshita},
+        {5, FIRMWARE, "Continue? Not confirmed, exiting\n", SAME_FIRMWARE},
+        {21, "MATSHITADVD-", "Selected device does not match firmware\n",
+         madeFor + "\"MATSHITADVD-\"\n" + OTHER_MODEL_ADVICE},
+        {25, "MATSHITA", "Selected device does not match firmware\n",
+         madeFor + "\"MATSHITA\"\n" + OTHER_MODEL_ADVICE},
+        {26, "MATSHIT", "",
+         notMatshita + "the drive calls itself \"MATSHIT\", not MATSHITA\n" + NOT_MATSHITA_ADVICE},
+        {33, "", "", notMatshita + "the drive calls itself \"\", not MATSHITA\n" +
+                         NOT_MATSHITA_ADVICE},
+        {41, "", "", notMatshita + "the drive calls itself \"\", not MATSHITA\n" +
+                         NOT_MATSHITA_ADVICE},
     };
     for (const Case& c : cases) {
         SimDrive drive = newSimDrive(FIRMWARE);
@@ -232,29 +251,43 @@ TEST_F(UpdateTest, IdentificationEndsWhereTheReportedTransferEnds) {
 }
 
 // The vendor's write and closing commands are sent only to the vendor's drives, whatever
-// the image's name says, unless the user forces the update.
+// the image's name says, unless the user forces the update; then each check it goes past is
+// told before the prompt.
 TEST_F(UpdateTest, DriveOfAnotherVendorIsRefusedUnlessForced) {
+    const char* const plextor = "PLEXTOR DVDR   PX-716A  1.11";
+    const std::string notMatshita = "Selected drive e: does not appear to be a matshita device\n";
+    const std::string forcedPlextor =
+        "-f overrides: the drive calls itself \"PLEXTOR\", not MATSHITA\n";
+    const std::string finished = UPDATE_RUNS + std::string("Finished\n");
     struct Case {
-        const char* name;  // the drive's and the image's
+        const char* drive;
+        const char* image;
         bool force;
         int status;
-        std::string output;
+        std::string output;  // after the two "Selected" lines
         std::string errors;
     } cases[] = {
-        {"PLEXTOR DVDR   PX-716A  1.11", false, 1, "",
-         "Selected drive e: does not appear to be a matshita device\n"},
-        {"MATSHITX DVD-RAM UJ-85J 1.00", false, 1, "",
-         "Selected drive e: does not appear to be a matshita device\n"},
-        {"PLEXTOR DVDR   PX-716A  1.11", true, 0, UPDATE_RUNS + std::string("Finished\n"), ""},
-        {"Matshita DVD-RAM UJ-85J 1.00", false, 0, UPDATE_RUNS + std::string("Finished\n"), ""},
+        {plextor, plextor, false, 1, "",
+         notMatshita + "the drive calls itself \"PLEXTOR\", not MATSHITA\n" + NOT_MATSHITA_ADVICE},
+        {"MATSHITX DVD-RAM UJ-85J 1.00", "MATSHITX DVD-RAM UJ-85J 1.00", false, 1, "",
+         notMatshita + "the drive calls itself \"MATSHITX\", not MATSHITA\n" + NOT_MATSHITA_ADVICE},
+        {plextor, plextor, true, 0, finished,
+         forcedPlextor + "the drive already runs the image's firmware, " + plextor +
+             ": the update writes it again, as a repair\n"},
+        {plextor, FIRMWARE, true, 0, "Selected device does not match firmware\n" + finished,
+         forcedPlextor + "-f overrides: the image is made for \"MATSHITADVD-RAM UJ-85J\", the "
+                         "drive is \"PLEXTOR DVDR   PX-716A\"\n"},
+        {"Matshita DVD-RAM UJ-85J 1.00", "Matshita DVD-RAM UJ-85J 1.00", false, 0, finished,
+         "the drive already runs the image's firmware, Matshita DVD-RAM UJ-85J 1.00: the update "
+         "writes it again, as a repair\n"},
     };
     for (const Case& c : cases) {
-        SimDrive drive = newSimDrive(c.name);
-        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000, c.name), "y\n", c.force);
-        EXPECT_EQ(run.status, c.status) << c.name;
-        EXPECT_EQ(run.output, selected(c.name, c.name) + c.output) << c.name;
-        EXPECT_EQ(run.errors, c.errors) << c.name;
-        EXPECT_EQ(drive.commands.size(), c.status == 0 ? 3u : 1u) << c.name;
+        SimDrive drive = newSimDrive(c.drive);
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000, c.image), "y\n", c.force);
+        EXPECT_EQ(run.status, c.status) << c.drive;
+        EXPECT_EQ(run.output, selected(c.drive, c.image) + c.output) << c.drive;
+        EXPECT_EQ(run.errors, c.errors) << c.drive;
+        EXPECT_EQ(drive.commands.size(), c.status == 0 ? 3u : 1u) << c.drive;
     }
 }
 
@@ -267,34 +300,50 @@ TEST_F(UpdateTest, DriveThatFailsTheInquiryIsNotTakenForAMatshita) {
     EXPECT_EQ(run.output, std::string("Selected firmware: ") + FIRMWARE + "\n");
     EXPECT_EQ(run.errors, "Selected drive e: does not appear to be a matshita device\n"
                           "the device at e: gave no identification (the drive answered CHECK "
-                          "CONDITION: NOT READY, MEDIUM NOT PRESENT (2/3A/00)); kelvo-list lists "
-                          "the drives kelvo can reach\n");
+                          "CONDITION: NOT READY, MEDIUM NOT PRESENT (2/3A/00))\n" +
+                              nothingWritten("check the index with kelvo-list, which lists the "
+                                             "drives kelvo can reach"));
 }
 
 // The vendor's commands go to a CD/DVD drive alone: any other kind of device is refused by
-// what its INQUIRY says it is, whatever its name, -f or not.
+// what its INQUIRY says it is, whatever its name, -f or not; so is one that does not say.
 TEST_F(UpdateTest, DeviceOfAnotherKindIsRefusedEvenWhenForced) {
+    const std::string notOptical = ", not a CD/DVD drive: kelvo updates CD/DVD drives only, with "
+                                   "or without -f\n";
+    const std::string unsaid = "the device at e: does not say what kind of device it is: kelvo "
+                               "updates CD/DVD drives only, with or without -f\n";
     struct Case {
-        uint8_t type;
+        uint8_t byte0;  // peripheral qualifier and device type
+        int32_t inquiryLength;
+        const char* name;
         bool force;
-        std::string kind;
+        std::string errors;
     } cases[] = {
-        {0, false, "a direct-access device (a disk) (peripheral device type 0)"},
-        {0, true, "a direct-access device (a disk) (peripheral device type 0)"},
-        {8, true, "a medium changer (peripheral device type 8)"},
-        {0x1B, true, "a device of a kind without a name here (peripheral device type 27)"},
+        {0, 36, FIRMWARE, false, "the device at e: is a direct-access device (a disk) "
+                                 "(peripheral device type 0)" + notOptical},
+        {0, 36, FIRMWARE, true, "the device at e: is a direct-access device (a disk) "
+                                "(peripheral device type 0)" + notOptical},
+        // A disk is refused as a disk, not as another vendor's drive.
+        {0, 36, "ATA     ST3200822A      3.01", false,
+         "the device at e: is a direct-access device (a disk) (peripheral device type 0)" +
+             notOptical},
+        {8, 36, FIRMWARE, true, "the device at e: is a medium changer (peripheral device type 8)" +
+                                    notOptical},
+        {0x1B, 36, FIRMWARE, true, "the device at e: is a device of a kind without a name here "
+                                   "(peripheral device type 27)" + notOptical},
+        {0x7F, 36, FIRMWARE, true, unsaid},  // qualifier 3: no device is there at all
+        {5, 0, "", true, unsaid},            // forced, and not one byte of INQUIRY came back
     };
     for (const Case& c : cases) {
-        SimDrive drive = newSimDrive(FIRMWARE);
-        drive.peripheralType = c.type;
+        SimDrive drive = newSimDrive(c.name);
+        drive.peripheralType = c.byte0;
+        drive.inquiryLength = c.inquiryLength;
         const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "y\n", c.force);
-        EXPECT_EQ(run.status, 1) << c.kind;
-        EXPECT_EQ(run.output, selected(FIRMWARE)) << c.kind;
-        EXPECT_EQ(run.errors, "the device at e: is " + c.kind +
-                                  ", not a CD/DVD drive: kelvo updates CD/DVD drives only, with "
-                                  "or without -f\n")
-            << c.kind;
-        EXPECT_EQ(cdbsSent(drive), std::vector<Bytes>{INQUIRY}) << c.kind;
+        EXPECT_EQ(run.status, 1) << c.errors;
+        EXPECT_EQ(run.output, selected(c.inquiryLength > 0 ? c.name : "")) << c.errors;
+        EXPECT_EQ(run.errors, c.errors + nothingWritten("give kelvo the index of the CD/DVD "
+                                                        "drive (kelvo-list lists them)"));
+        EXPECT_EQ(cdbsSent(drive), std::vector<Bytes>{INQUIRY}) << c.errors;
     }
 }
 
@@ -326,6 +375,7 @@ TEST_F(UpdateTest, FailedChunkEndsTheRunWithoutTheClosingCommand) {
         int32_t residueOn;
         int32_t hangOn;
         std::string errors;
+        DWORD firstChunkFails = 0;  // the system's error for the first chunk's call
     } cases[] = {
         {"check condition on the second chunk", 3, WRITE_ERROR, 0, 0,
          "sp_write returned -258\n" +
@@ -347,6 +397,12 @@ TEST_F(UpdateTest, FailedChunkEndsTheRunWithoutTheClosingCommand) {
              chunkFailed("2 of 4 failed: the drive had accepted 32768 of the image's 100000",
                          "the system's call failed: (no more specific error message "
                          "available)\n")},
+        {"the driver's time-out on the first chunk", 0, {}, 0, 0,
+         "// sptxSay.DeviceIoControl: x79 (121) (no more specific error message available)\n"
+         "// sptxSay x 0 0 8030 E (ioctl status length senseLength)\nsp_write returned -1\n" +
+             chunkFailed("1 of 4 failed: the drive had accepted 0 of the image's 100000",
+                         "the drive did not answer within 300 seconds\n"),
+         ERROR_SEM_TIMEOUT},
     };
     for (const Case& c : cases) {
         SimDrive drive = newSimDrive(FIRMWARE);
@@ -355,11 +411,17 @@ TEST_F(UpdateTest, FailedChunkEndsTheRunWithoutTheClosingCommand) {
         drive.residueOn = c.residueOn;
         drive.residue = 16;
         drive.hangOn = c.hangOn;
+        int chunks = 0;
+        fake->onPassThrough = [&c, &chunks](DWORD, uint8_t* request) {
+            const bool chunk = request[offsetof(SCSI_PASS_THROUGH, Cdb)] == 0xEA;
+            if (chunk && ++chunks == 1 && c.firstChunkFails != 0)
+                fakeKernel32().answers.push_back({FALSE, c.firstChunkFails, false, 0, 0, {}, 0});
+        };
         const KelvoRun run = updateDriveE(&drive, firmwareImage(100000), "y\n");
         EXPECT_EQ(run.status, 1) << c.what;
         EXPECT_EQ(run.output, selected(FIRMWARE) + UPDATE_RUNS) << c.what;
-        EXPECT_EQ(run.errors, c.errors) << c.what;
-        EXPECT_EQ(drive.commands.back().cdb[0], 0xEA) << c.what;
+        EXPECT_EQ(run.errors, SAME_FIRMWARE + c.errors) << c.what;
+        EXPECT_NE(drive.commands.back().cdb[0], 0xF5) << c.what;
         EXPECT_FALSE(drive.activated) << c.what;
     }
 }
@@ -455,6 +517,7 @@ TEST_F(UpdateTest, FailedClosingCommandIsCheckedWithTheDrive) {
 // refused, a closing console, a logoff or a shutdown is held until the update is over, and the
 // system is kept awake; the first interrupt says so, once. Before and after, nothing changes.
 TEST_F(UpdateTest, UpdateIsShieldedFromItsFirstChunkToItsVerdict) {
+    const char* const OLDER = "MATSHITADVD-RAM UJ-85J  0.99";
     const std::vector<std::string> raised = {"command 12", "SetConsoleCtrlHandler(add)",
                                              "SetThreadExecutionState(80000001)", "command EA",
                                              "Ctrl+C: 1", "Ctrl+Break: 1", "close: 1"};
@@ -474,19 +537,21 @@ TEST_F(UpdateTest, UpdateIsShieldedFromItsFirstChunkToItsVerdict) {
         std::string errors;
         std::vector<std::string> calls;
     } cases[] = {
-        {"finished", "y\n", FIRMWARE, 0, true, 0, UPDATE_SHIELD_NOTICE,
+        {"finished", "y\n", OLDER, 0, true, 0, UPDATE_SHIELD_NOTICE,
          then(then(raised, {"command F5"}), lowered)},
-        {"a chunk refused", "y\n", FIRMWARE, 2, true, 1,
+        {"a chunk refused", "y\n", OLDER, 2, true, 1,
          UPDATE_SHIELD_NOTICE + std::string("sp_write returned -258\n") +
              chunkFailed("1 of 1 failed: the drive had accepted 0 of the image's 1000",
                          "the drive answered CHECK CONDITION: NO SENSE (0/70/70)\n"),
          then(raised, lowered)},
-        {"finished on a Windows without SetThreadExecutionState", "y\n", FIRMWARE, 0, false, 0,
+        {"finished on a Windows without SetThreadExecutionState", "y\n", OLDER, 0, false, 0,
          UPDATE_SHIELD_NOTICE,
          {"command 12", "SetConsoleCtrlHandler(add)", "command EA", "Ctrl+C: 1",
           "Ctrl+Break: 1", "close: 1", "command F5", "SetConsoleCtrlHandler(remove)"}},
-        {"declined", "n\n", FIRMWARE, 0, true, 0, "", {"command 12"}},
-        {"refused, another drive", "y\n", "MATSHITABD-MLT UJ-260   1.00", 0, true, 1, "",
+        {"declined", "n\n", OLDER, 0, true, 0, "", {"command 12"}},
+        {"refused, another drive", "y\n", "MATSHITABD-MLT UJ-260   1.00", 0, true, 1,
+         "the image is made for \"MATSHITADVD-RAM UJ-85J\", the drive is \"MATSHITABD-MLT "
+         "UJ-260\"\n" + OTHER_MODEL_ADVICE,
          {"command 12"}},
     };
     for (const Case& c : cases) {
@@ -559,8 +624,11 @@ TEST_F(UpdateTest, FileWithoutAUsableSizeIsRefusedBeforeTheDrive) {
     } cases[] = {
         {"/dev/fd/" + std::to_string(pipeEnds[0]),
          "open for read error\nthe file /dev/fd/" + std::to_string(pipeEnds[0]) +
-             " cannot be read: its size cannot be told (a pipe?)\n"},
-        {writeFile({}), "flash data appears to be too short\n"},
+             " cannot be read: its size cannot be told (a pipe?)\n" +
+             nothingWritten("give kelvo the firmware file itself")},
+        {writeFile({}), "flash data appears to be too short\n" +
+                            nothingWritten("use the firmware file itself, not a shortcut or a "
+                                           "download page")},
     };
     for (const Case& c : cases) {
         const KelvoRun run = runKelvo({"e:", c.file}, "y\n");
@@ -592,7 +660,7 @@ TEST_F(UpdateTest, ImageWithoutPayloadSendsOnlyTheClosingCommand) {
     scsiSetTimeout(scsi, 300, 0);
     Bytes image = firmwareImage(0);
     TransferProgress progress = {};
-    EXPECT_EQ(sendFirmware(scsi, image.data(), uint32_t(image.size()), &progress), 0);
+    EXPECT_EQ(sendFirmware(scsi, image.data(), uint32_t(image.size()), &progress, {}), 0);
     EXPECT_TRUE(drive.commands.empty());
     uint8_t answer[1024];
     sendClosingCommand(scsi, answer);
@@ -611,7 +679,8 @@ TEST_F(UpdateTest, ImageInAHexContainerIsSavedAndFlashed) {
 
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, selected(FIRMWARE) + UPDATE_RUNS + "Finished\n");
-    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.errors, "the image found in the container was saved as " + directory +
+                              "/extracted.dat\n" + SAME_FIRMWARE);
     EXPECT_TRUE(payloadOf(image) == drive.payload);
     EXPECT_TRUE(drive.activated);
     FILE* saved = fopen((directory + "/extracted.dat").c_str(), "rb");
@@ -620,6 +689,29 @@ TEST_F(UpdateTest, ImageInAHexContainerIsSavedAndFlashed) {
     extracted.resize(fread(extracted.data(), 1, extracted.size(), saved));
     fclose(saved);
     EXPECT_TRUE(extracted == image);
+}
+
+// Started from Explorer, kelvo.exe has a console of its own that closes as it ends: it says
+// how kelvo is run and waits for Enter, but only where Enter can come from that console.
+TEST(OwnConsole, HeldOnlyWhereTheProgramAloneUsesItAndReadsIt) {
+    const struct {
+        DWORD processes;  // 0: a Windows without GetConsoleProcessList
+        bool inputIsConsole;
+        bool held;
+    } cases[] = {{1, true, true}, {2, true, false}, {1, false, false}, {0, true, false}};
+    for (const auto& c : cases) {
+        FreshFakeKernel32 fake;
+        fake->consoleProcesses = c.processes;
+        if (c.processes == 0) fake->kernel32.entries.erase("GetConsoleProcessList");
+        fake->inputIsConsole = c.inputIsConsole;
+        RedirectedStdio stdio("");
+        platformHoldOwnConsole(stderr);
+        const std::string errors = stdio.errors();
+        EXPECT_EQ(errors.find("kelvo runs in a Command Prompt run as administrator") == 0, c.held);
+        EXPECT_EQ(errors.find("press Enter to close this window\n") != std::string::npos, c.held);
+        EXPECT_EQ(fake->sessionCalls,
+                  std::vector<std::string>(c.held ? 1 : 0, "ReadConsoleA"));
+    }
 }
 
 }  // namespace

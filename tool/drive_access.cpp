@@ -25,8 +25,20 @@ const char* driveOpen(Scsi* scsi, const char* index, char* path) {
     return name;
 }
 
-bool driveTakesImage(int32_t peripheralType, const char* identification,
-                     const char* firmwareName) {
-    return identification != nullptr && peripheralType == OPTICAL_DRIVE_TYPE &&
-           deviceIsMatshita(identification) && deviceMatchesFirmware(firmwareName, identification);
+DriveJudgement judgeDrive(const char* identification, int32_t peripheralType,
+                          const char* firmwareName) {
+    DriveJudgement judgement = {};
+    if (identification == nullptr) return judgement;
+    judgement.identified = true;
+    judgement.optical = peripheralType == OPTICAL_DRIVE_TYPE;
+    judgement.otherKind = peripheralType >= 0 && !judgement.optical;
+    judgement.matshita = deviceIsMatshita(identification);
+    judgement.matchesImage = deviceMatchesFirmware(firmwareName, identification);
+    judgement.runsImage = deviceRunsFirmware(firmwareName, identification);
+    return judgement;
+}
+
+bool driveTakesImage(const DriveJudgement& judgement) {
+    return judgement.identified && judgement.optical && judgement.matshita &&
+           judgement.matchesImage;
 }

@@ -15,11 +15,23 @@ const int32_t DEVICE_PATH_SIZE = 7;  // "\\.\X:" and its terminator
 const char* deviceName(const char* index, char* path);
 
 // Opens the device that `index` names and gives it kelvo's settings for every command. The
-// name it opened (in `path` for a drive letter), or null when it did not open.
+// name it opened (in `path` for a drive letter), or null when it did not open: then
+// scsiOpenFailure and scsiOutcome tell why.
 const char* driveOpen(Scsi* scsi, const char* index, char* path);
+
+// What kelvo makes of a drive, for an image, from what its INQUIRY said (`identification`
+// null for none).
+struct DriveJudgement {
+    bool identified;    // the INQUIRY answered
+    bool optical;       // a CD/DVD drive: the only kind the vendor's commands are meant for
+    bool otherKind;     // it said it is another kind of device
+    bool matshita;      // the vendor is MATSHITA
+    bool matchesImage;  // vendor and product are the image's
+    bool runsImage;     // it names the image's firmware in all its characters
+};
+DriveJudgement judgeDrive(const char* identification, int32_t peripheralType,
+                          const char* firmwareName);
 
 // kelvo takes the drive for the image without -f: a MATSHITA CD/DVD drive of the image's
 // vendor and product.
-// `identification` is null for a drive that gave none.
-bool driveTakesImage(int32_t peripheralType, const char* identification,
-                     const char* firmwareName);
+bool driveTakesImage(const DriveJudgement& judgement);

@@ -1,22 +1,26 @@
+// kelvo on a console: each step's result, told on the program's two streams.
 #include "driver.h"
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "drive_access.h"
+#include "files.h"
 #include "firmware_file.h"
+#include "hex_container.h"
 #include "image.h"
 #include "platform.h"
 #include "scsi.h"
 #include "update.h"
+#include "words.h"
 
 namespace {
 
-const int ANSWER_BUFFER_SIZE = 1024;
-
-const size_t EXPLANATION_SIZE = 1400;
+const char* const EXTRACTED_IMAGE = "extracted.dat";
+const size_t PATH_SIZE = 4200;
 
 // What the user is told after the usage line: every form of the arguments.
 const char* const USAGE_HELP =
@@ -27,6 +31,21 @@ const char* const USAGE_HELP =
     "  -f              as the third argument: update a drive that does not match the image\n"
     "kelvo-list lists the drives kelvo can reach, and which firmware file fits which drive.\n";
 
+const char* const FORCE_FLAG = "-f";
+
+// Standard output, flushed at once: whatever goes to standard error after it follows it in a
+// console, a pipe or a log of both.
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void say(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+    fflush(stdout);
+}
+
+void tell(const Text& text) { fputs(text.chars, stderr); }
+
 // Whether what the user gave as the device index is a number alone ("1"), which names no drive.
 bool isBareNumber(const char* argument) {
     if (*argument == '\0') return false;
@@ -36,201 +55,211 @@ bool isBareNumber(const char* argument) {
     return true;
 }
 
-// The update's progress on a terminal: the share of the payload written stands after "do not
-// interrupt ...", each figure over the last, and is wiped before the verdict, so that the line
-// ends as it always does.
-void showProgress(const TransferProgress& progress, void*) {
-    const uint64_t percent =
-        progress.bytes == 0 ? 100 : uint64_t(progress.bytesAccepted) * 100 / progress.bytes;
-    printf("%3u%%\b\b\b\b", unsigned(percent));
-    fflush(stdout);
-}
-
-void wipeProgress() { printf("    \b\b\b\b"); }
-
-// On a terminal a failure's message starts on a line of its own, not after "... do not
-// interrupt ...".
-void endProgressLine(bool onTerminal) {
-    if (onTerminal) printf("\n");
-    fflush(stdout);
-}
-
-// Where the update stopped, what the drive said, what it means and what to do now.
-void explainFailedChunk(Scsi* scsi, const TransferProgress& progress) {
-    char answer[EXPLANATION_SIZE];
-    scsiExplainLast(scsi, answer, sizeof answer);
-    fprintf(stderr,
-            "chunk %u of %u failed: the drive had accepted %u of the image's %u payload bytes\n"
-            "%s\n"
-            "the closing command was not sent, so the drive has not taken the new image\n"
-            "what to do: leave the machine and the drive powered on and run kelvo again with the "
-            "same file (kelvo-list shows what the drive reports now); if it fails again, keep "
-            "the drive powered and try another connection or path to it before you turn it off\n",
-            progress.chunksAccepted + 1, progress.chunks, progress.bytesAccepted, progress.bytes,
-            answer);
-}
-
-// Whether the drive took the image: it did after a closing command that completed, else (a
-// restarting drive may fail it) only if it then names the image's firmware in all its
-// characters; if not, says what the drive answered and what it is now.
-bool driveTookImage(Scsi* scsi, const char* firmwareName, SayResult closing, bool onTerminal) {
-    if (closing >= 0) return true;
-    char answer[EXPLANATION_SIZE];
-    scsiExplainLast(scsi, answer, sizeof answer);
-    const char* now = identifyRestartedDevice(scsi);
-    if (now != nullptr && deviceRunsFirmware(firmwareName, now)) return true;
-    endProgressLine(onTerminal);
-    fprintf(stderr, "closing command returned %d\n", closing);
-    fprintf(stderr, "%s\n", answer);
-    if (now == nullptr)
-        fprintf(stderr, "the drive does not answer\n");
-    else
-        fprintf(stderr, "the drive now reports %s, not the image's %s\n", now, firmwareName);
-    fprintf(stderr, "the update may not have taken: power-cycle the drive and check its "
-                    "firmware before using it\n");
+bool looksLikeForceFlag(const char* argument) {
+    static const char* const forms[] = {"-f", "/f", "--force", "-force", "/force"};
+    for (const char* form : forms) {
+        if (equalIgnoringCase(argument, form, int32_t(strlen(form)) + 1)) return true;
+    }
     return false;
 }
 
-// The update itself, from its first chunk to its verdict: the exit status.
-int updateDrive(Scsi* scsi, const FirmwareFile& image, const char* firmwareName) {
-    const bool onTerminal = platformOutputIsTerminal();
-    TransferProgress progress = {};
-    if (onTerminal) progress.report = showProgress;
-    const SayResult failed = sendFirmware(scsi, image.bytes, image.size, &progress);
-    if (onTerminal) wipeProgress();
-    if (failed != 0) {
-        endProgressLine(onTerminal);
-        fprintf(stderr, "sp_write returned %d\n", failed);
-        explainFailedChunk(scsi, progress);
-        return 1;
-    }
-    uint8_t closingAnswer[ANSWER_BUFFER_SIZE];
-    const SayResult closing = sendClosingCommand(scsi, closingAnswer);
-    if (!driveTookImage(scsi, firmwareName, closing, onTerminal)) return 1;
-    printf("Finished\n");
-    fflush(stdout);
-    return 0;
-}
-
-// A drive that gave no identification: what was there, and where to look.
-void explainNoIdentification(Scsi* scsi, const char* deviceArgument) {
-    char answer[EXPLANATION_SIZE];
-    scsiExplainLast(scsi, answer, sizeof answer);
-    fprintf(stderr, "the device at %s gave no identification (%s); kelvo-list lists the drives "
-                    "kelvo can reach\n", deviceArgument, answer);
-}
-
-void refuseDeviceType(const char* deviceArgument, int32_t type) {
-    fflush(stdout);
-    if (type < 0) {
-        fprintf(stderr, "the device at %s does not say what kind of device it is: kelvo updates "
-                        "CD/DVD drives only, with or without -f\n", deviceArgument);
+// A force flag in another place or form than the one that counts leaves -f off: say so, once.
+void noteForceFlagOff(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const bool counts = i == 3 && argc == 4 && strcmp(argv[i], FORCE_FLAG) == 0;
+        if (counts || !looksLikeForceFlag(argv[i])) continue;
+        fprintf(stderr, "-f is off: the force flag is exactly -f as the third and last argument, "
+                        "not \"%s\" as argument %d of %d\n", argv[i], i, argc - 1);
         return;
     }
-    fprintf(stderr, "the device at %s is %s (peripheral device type %d), not a CD/DVD drive: "
-                    "kelvo updates CD/DVD drives only, with or without -f\n",
-            deviceArgument, peripheralTypeName(type), type);
 }
 
-// Says why kelvo does not take the drive for the image: another vendor's drive (unless forced:
-// a MATSHITA drive may carry another name), no CD/DVD drive (the vendor's commands mean
-// something else to a disk, -f or not), another model. True where -f lets the update go on.
-bool forcedPastRefusal(const char* deviceArgument, const DeviceInquiry& inquiry,
-                       const char* firmwareName, int force) {
-    const bool optical = inquiry.peripheralType == OPTICAL_DRIVE_TYPE;
-    const bool otherKind = inquiry.peripheralType >= 0 && !optical;
-    if (!otherKind && !deviceIsMatshita(inquiry.identification) && !force) {
-        fprintf(stderr, "Selected drive %s does not appear to be a matshita device\n",
-                deviceArgument);
-        return false;
+// The copy of a container's image; the update needs only the image in memory.
+void saveExtractedImage(const FirmwareFile& image) {
+    if (writeWholeFile(EXTRACTED_IMAGE, image.bytes, int32_t(image.size), stderr) != 0) {
+        fprintf(stderr, "the update does not need %s: it goes on with the image in memory\n",
+                EXTRACTED_IMAGE);
+        return;
     }
-    if (!optical) {
-        refuseDeviceType(deviceArgument, inquiry.peripheralType);
-        return false;
-    }
-    if (!deviceMatchesFirmware(firmwareName, inquiry.identification)) {
-        printf("Selected device does not match firmware\n");
-        return force != 0;
-    }
-    return true;
+    char path[PATH_SIZE];
+    if (!fileInCurrentFolder(EXTRACTED_IMAGE, path, sizeof path))
+        snprintf(path, sizeof path, "%s in the current folder", EXTRACTED_IMAGE);
+    fprintf(stderr, "the image found in the container was saved as %s\n", path);
 }
 
-int equalsIgnoringCase(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (tolower(static_cast<unsigned char>(*a)) != tolower(static_cast<unsigned char>(*b)))
-            return 0;
+void refuseAsNotMatshita(const char* deviceArgument) {
+    fprintf(stderr, "Selected drive %s does not appear to be a matshita device\n", deviceArgument);
+}
+
+void refuseFile(const FileVerdict& verdict, const char* fileName) {
+    Text text = {};
+    describeFileFault(&text, verdict, fileName);
+    addNothingWritten(&text, fileAdvice(verdict));
+    tell(text);
+}
+
+void refuseOpen(Scsi* scsi, const char* deviceArgument) {
+    fprintf(stderr, "Could not open device\n");
+    if (isBareNumber(deviceArgument))
+        fprintf(stderr, "the device index is %s, not a number alone\n", PLATFORM_INDEX_FORMS);
+    Text text = {};
+    describeOpenFailure(&text, deviceArgument, scsiOpenFailure(scsi));
+    tell(text);
+}
+
+// Whether kelvo goes on with the drive for the image: a MATSHITA CD/DVD drive of the image's
+// vendor and product; with -f also another vendor's (a MATSHITA drive may carry another name)
+// or another model. A device of another kind is refused, -f or not: the vendor's commands mean
+// something else to it. Each refusal, and each check -f goes past, is told.
+bool goesOnWithDrive(const char* deviceArgument, const DeviceInquiry& inquiry,
+                     const DriveJudgement& judgement, const char* firmwareName, bool force) {
+    if (driveTakesImage(judgement)) return true;
+    Text text = {};
+    const char* const identification = inquiry.identification;
+    if (!judgement.otherKind && !judgement.matshita && !force) {
+        refuseAsNotMatshita(deviceArgument);
+        describeOtherVendor(&text, identification, false);
+        tell(text);
+        return false;
     }
-    return *a == *b;
+    if (!judgement.optical) {
+        describeOtherKind(&text, deviceArgument, inquiry.peripheralType);
+        tell(text);
+        return false;
+    }
+    if (!judgement.matchesImage) say("Selected device does not match firmware\n");
+    if (!judgement.matshita) describeOtherVendor(&text, identification, true);
+    if (!judgement.matchesImage) describeOtherModel(&text, firmwareName, identification, force);
+    tell(text);
+    return force || judgement.matchesImage;
+}
+
+// The update's progress on a terminal: the share of the payload written stands after "do not
+// interrupt ...", each figure over the last, and is wiped once the writing is over, so that
+// the line ends as it always does.
+struct ConsoleProgress {
+    bool onTerminal;
+    bool shown;
+};
+
+void showProgress(void* context, const TransferProgress& progress) {
+    ConsoleProgress* console = static_cast<ConsoleProgress*>(context);
+    if (!console->onTerminal) return;
+    const uint64_t percent =
+        progress.bytes == 0 ? 100 : uint64_t(progress.bytesAccepted) * 100 / progress.bytes;
+    say("%3u%%\b\b\b\b", unsigned(percent));
+    console->shown = true;
+}
+
+void wipeProgress(void* context, UpdateStage stage) {
+    ConsoleProgress* console = static_cast<ConsoleProgress*>(context);
+    if (stage == UPDATE_WRITING || !console->shown) return;
+    say("    \b\b\b\b");
+    console->shown = false;
+}
+
+// The update itself, from its first chunk to its verdict: the exit status. On a terminal a
+// failure's message starts on a line of its own, not after "... do not interrupt ...".
+int updateOnConsole(Scsi* scsi, const FirmwareFile& image, const char* firmwareName) {
+    ConsoleProgress console = {platformOutputIsTerminal(), false};
+    const UpdateObserver observer = {&console, showProgress, wipeProgress};
+    const UpdateOutcome outcome =
+        updateDrive(scsi, image.bytes, image.size, firmwareName, observer);
+    if (outcome.end == UPDATE_FINISHED) {
+        say("Finished\n");
+        return 0;
+    }
+    if (console.onTerminal) say("\n");
+    Text text = {};
+    describeUpdateFailure(&text, outcome, firmwareName);
+    tell(text);
+    return 1;
 }
 
 }  // namespace
 
-int forceFlag(int argc, char** argv) { return argc == 4 && strcmp(argv[3], "-f") == 0; }
+int forceFlag(int argc, char** argv) { return argc == 4 && strcmp(argv[3], FORCE_FLAG) == 0; }
 
 int askConfirmation(FILE* in, FILE* out) {
     fprintf(out, "Continue? ");
     fflush(out);
     char answer[ANSWER_BUFFER_SIZE] = {};
     if (fscanf(in, "%1023s", answer) != 1) return 0;
-    return equalsIgnoringCase(answer, "y") || equalsIgnoringCase(answer, "yes");
+    return equalIgnoringCase(answer, "y", ANSWER_BUFFER_SIZE) ||
+           equalIgnoringCase(answer, "yes", ANSWER_BUFFER_SIZE);
 }
 
 int kelvoMain(int argc, char** argv) {
     fprintf(stderr, "kelvo V " KELVO_VERSION " compiled at %s %s\n", __DATE__, __TIME__);
+    noteForceFlagOff(argc, argv);
     if (argc < 3) {
         fprintf(stderr, "usage: %s <device index> <file to flash>\n", argc > 0 ? argv[0] : "kelvo");
         fputs(USAGE_HELP, stderr);
         return 1;
     }
-    const int force = forceFlag(argc, argv);
+    const bool force = forceFlag(argc, argv) != 0;
     const char* const deviceArgument = argv[1];
     const char* const fileName = argv[2];
 
     FirmwareFile image = {};
-    if (!firmwareFileLoad(fileName, &image, "extracted.dat", stderr)) return 1;
+    const FileVerdict verdict = firmwareFileLoad(fileName, &image);
+    if (verdict.container == CONTAINER_FOUND) saveExtractedImage(image);
+    if (verdict.fault != FILE_VALID) {
+        refuseFile(verdict, fileName);
+        return 1;
+    }
     const FirmwareName firmware = imageName(image.bytes, image.size);
-    printf("Selected firmware: %s\n", firmware.text);
+    say("Selected firmware: %s\n", firmware.text);
 
     Scsi* scsi = newScsi();
     if (scsi == nullptr) {
         fprintf(stderr, "Internal error: newScsi() returned NULL.\n");
+        Text text = {};
+        addNothingWritten(&text, "close other programs and run kelvo again");
+        tell(text);
         return 1;
     }
     char path[DEVICE_PATH_SIZE];
     const char* const device = driveOpen(scsi, deviceArgument, path);
     if (device == nullptr) {
-        fprintf(stderr, "Could not open device\n");
-        if (isBareNumber(deviceArgument))
-            fprintf(stderr, "the device index is a drive letter with a colon (E:), an ASPI "
-                            "address (0.1.0) or a device path, not a number alone\n");
+        refuseOpen(scsi, deviceArgument);
         return 1;
     }
 
     const DeviceInquiry inquiry = inquireDevice(scsi);
     if (inquiry.identification == nullptr) {
-        fprintf(stderr, "Selected drive %s does not appear to be a matshita device\n",
-                deviceArgument);
-        explainNoIdentification(scsi, deviceArgument);
+        refuseAsNotMatshita(deviceArgument);
+        Text text = {};
+        describeNoIdentification(&text, deviceArgument, scsiOutcome(scsi));
+        tell(text);
         return 1;
     }
-    printf("Selected device:   %s\n", inquiry.identification);
-    if (!driveTakesImage(inquiry.peripheralType, inquiry.identification, firmware.text) &&
-        !forcedPastRefusal(deviceArgument, inquiry, firmware.text, force))
-        return 1;
+    say("Selected device:   %s\n", inquiry.identification);
+    const DriveJudgement judgement =
+        judgeDrive(inquiry.identification, inquiry.peripheralType, firmware.text);
+    if (!goesOnWithDrive(deviceArgument, inquiry, judgement, firmware.text, force)) return 1;
     // An update the system would let begin but not finish is not begun.
     if (scsiPath(scsi) == SCSI_PATH_PASS_THROUGH &&
-        !platformPassThroughCarriesUpdate(device, stderr))
+        !platformPassThroughCarriesUpdate(device, stderr)) {
+        Text text = {};
+        addNothingWritten(&text, PLATFORM_ACCESS_ADVICE);
+        tell(text);
         return 1;
+    }
+    if (judgement.runsImage) {
+        Text text = {};
+        describeSameFirmware(&text, firmware.text);
+        tell(text);
+    }
     if (!askConfirmation(stdin, stdout)) {
-        printf("Not confirmed, exiting\n");
+        say("Not confirmed, exiting\n");
         return 0;
     }
-    printf("Firmware update running, do not interrupt ...");
-    fflush(stdout);
+    say("Firmware update running, do not interrupt ...");
     // Once the first chunk goes out, the update runs to its end and its verdict is told,
     // whatever the user or the system does meanwhile.
     UpdateShield* shield = newUpdateShield(stderr);
-    const int status = updateDrive(scsi, image, firmware.text);
+    const int status = updateOnConsole(scsi, image, firmware.text);
     updateShieldLower(shield);
     if (status == 0) scsiClose(scsi);
     return status;

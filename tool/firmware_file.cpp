@@ -3,11 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "hex_container.h"
-#include "image.h"
 #include "platform.h"
 
 namespace {
@@ -30,77 +29,66 @@ bool mayBeContainer(uint32_t size) {
     return size > CONTAINER_SIZE_ABOVE && size < CONTAINER_SIZE_BELOW;
 }
 
-const char* const OPEN_FOR_READ_ERROR = "open for read error\n";
-
-// Why the file could not be read, in a user's words, from the C library's `error`. The
-// system's own code is asked first, before another call replaces it.
-const char* whyUnreadable(const char* path, int error) {
-    if (error == EACCES && platformFileInUse()) return "another program holds it locked";
+// Why the file could not be read, from the C library's `error`. The system's own code is
+// asked first, before another call replaces it.
+FileUnreadable whyUnreadable(const char* path, int error) {
+    if (error == EACCES && platformFileInUse()) return UNREADABLE_LOCKED;
     struct stat status;
     if (error == EISDIR || (stat(path, &status) == 0 && S_ISDIR(status.st_mode)))
-        return "it is a folder";
-    if (error == ENOENT || error == ENOTDIR) return "there is no such file";
-    if (error == EACCES || error == EPERM) return "access is denied";
-    if (error == ESPIPE) return "its size cannot be told (a pipe?)";
-    if (error == 0) return "it holds fewer bytes than its size says";
-    return strerror(error);
+        return UNREADABLE_FOLDER;
+    if (error == ENOENT || error == ENOTDIR) return UNREADABLE_NO_SUCH_FILE;
+    if (error == EACCES || error == EPERM) return UNREADABLE_ACCESS_DENIED;
+    if (error == ESPIPE) return UNREADABLE_NO_SIZE;
+    if (error == 0) return UNREADABLE_SHORT_READ;
+    return UNREADABLE_OTHER;
+}
+
+// Reads the file into a new heap block.
+FileVerdict readWhole(const char* path, FirmwareFile* file) {
+    FileVerdict verdict = {};
+    errno = 0;
+    FILE* stream = fopen(path, "rb");
+    const long size = stream != nullptr ? fileSize(stream) : -1;
+    if (size < 0) {
+        verdict.fault = FILE_UNREADABLE;
+    } else if (static_cast<uint32_t>(size) < MINIMUM_FILE_SIZE) {
+        verdict.fault = FILE_TOO_SHORT;
+    } else if ((file->bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(size)))) ==
+               nullptr) {
+        verdict.fault = FILE_NO_MEMORY;
+    } else if (fread(file->bytes, 1, static_cast<size_t>(size), stream) !=
+               static_cast<size_t>(size)) {
+        // Part of the buffer would be undefined: refuse rather than judge what is in memory.
+        verdict.fault = FILE_UNREADABLE;
+    }
+    const int readError = errno;
+    if (verdict.fault == FILE_UNREADABLE) {
+        verdict.unreadable = whyUnreadable(path, readError);
+        verdict.error = readError;
+    }
+    if (stream != nullptr) fclose(stream);
+    if (verdict.fault == FILE_VALID) file->size = static_cast<uint32_t>(size);
+    return verdict;
+}
+
+// A file of a container's size may hold the image as text: when it does, the image replaces
+// the text at the front of the block and the size becomes the image's.
+ContainerSearch takeOutImage(FirmwareFile* file) {
+    if (!mayBeContainer(file->size)) return CONTAINER_NOT_SEARCHED;
+    int32_t extracted = 0;
+    if (extractHexImage(file->bytes, file->size, file->bytes, &extracted) != 0)
+        return CONTAINER_NOT_FOUND;
+    file->size = static_cast<uint32_t>(extracted);
+    return CONTAINER_FOUND;
 }
 
 }  // namespace
 
-bool firmwareFileRead(const char* path, FirmwareFile* file, FILE* errors) {
-    errno = 0;
-    FILE* stream = fopen(path, "rb");
-    const long size = stream != nullptr ? fileSize(stream) : -1;
-    const char* problem = nullptr;
-    if (size < 0) {
-        problem = OPEN_FOR_READ_ERROR;
-    } else if (static_cast<uint32_t>(size) < MINIMUM_FILE_SIZE) {
-        problem = "flash data appears to be too short\n";
-    } else if ((file->bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(size)))) ==
-               nullptr) {
-        problem = "error allocating memory for flash data\n";
-    } else if (fread(file->bytes, 1, static_cast<size_t>(size), stream) !=
-               static_cast<size_t>(size)) {
-        // Part of the buffer would be undefined: refuse rather than judge what is in memory.
-        problem = OPEN_FOR_READ_ERROR;
-    }
-    const int readError = errno;
-    if (problem != nullptr) {
-        fputs(problem, errors);
-        if (problem == OPEN_FOR_READ_ERROR)
-            fprintf(errors, "the file %s cannot be read: %s\n", path,
-                    whyUnreadable(path, readError));
-    }
-    if (stream != nullptr) fclose(stream);
-    if (problem != nullptr) return false;
-    file->size = static_cast<uint32_t>(size);
-    return true;
-}
-
-bool firmwareFileTakeOutImage(FirmwareFile* file) {
-    if (!mayBeContainer(file->size)) return false;
-    int32_t extracted = 0;
-    if (extractHexImage(file->bytes, file->size, file->bytes, &extracted) != 0) return false;
-    file->size = static_cast<uint32_t>(extracted);
-    return true;
-}
-
-bool firmwareFileIsValid(const FirmwareFile& file, const char* path, FILE* errors) {
-    const bool valid = imageCheckLength(file.bytes, file.size, errors) == 0 &&
-                       imageCheckChecksum(file.bytes, file.size, path, errors) == 0 &&
-                       imageCheckPayloadFits(file.size, errors) == 0;
-    // Still of a container's size after the search: no container was found in it.
-    if (!valid && mayBeContainer(file.size))
-        fprintf(errors, "the file has the size of a hex container, but none was found in it, so "
-                        "it was checked as a plain image\n");
-    return valid;
-}
-
-bool firmwareFileLoad(const char* path, FirmwareFile* file, const char* extractedPath,
-                      FILE* errors) {
-    if (!firmwareFileRead(path, file, errors)) return false;
-    if (firmwareFileTakeOutImage(file) && extractedPath != nullptr)
-        writeWholeFile(extractedPath, file->bytes, int32_t(file->size), errors);
-    return firmwareFileIsValid(*file, path, errors);
+FileVerdict firmwareFileLoad(const char* path, FirmwareFile* file) {
+    FileVerdict verdict = readWhole(path, file);
+    if (verdict.fault != FILE_VALID) return verdict;
+    verdict.container = takeOutImage(file);
+    verdict.image = imageCheck(file->bytes, file->size);
+    if (verdict.image.fault != IMAGE_VALID) verdict.fault = FILE_IMAGE_INVALID;
+    return verdict;
 }

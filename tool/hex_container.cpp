@@ -1,15 +1,8 @@
 #include "hex_container.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cstring>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "files.h"
 
 namespace {
 
@@ -81,32 +74,6 @@ int32_t decodeGroups(const uint8_t* source, uint32_t size, uint32_t first, uint8
     return written;
 }
 
-#ifdef _WIN32
-int createForWriting(const char* path) {
-    return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-}
-bool writeExactly(int file, const uint8_t* data, uint32_t count) {
-    return _write(file, data, count) == int(count);
-}
-bool isRegularFile(int file) {
-    struct _stat status;
-    return _fstat(file, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
-}
-bool closeFile(int file) { return _close(file) == 0; }
-#else
-int createForWriting(const char* path) {
-    return open(path, O_WRONLY | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR);
-}
-bool writeExactly(int file, const uint8_t* data, uint32_t count) {
-    return write(file, data, count) == ssize_t(count);
-}
-bool isRegularFile(int file) {
-    struct stat status;
-    return fstat(file, &status) == 0 && S_ISREG(status.st_mode);
-}
-bool closeFile(int file) { return close(file) == 0; }
-#endif
-
 }  // namespace
 
 int extractHexImage(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
@@ -119,15 +86,15 @@ int extractHexImage(const uint8_t* source, uint32_t sourceSize, uint8_t* destina
 }
 
 int writeWholeFile(const char* path, const uint8_t* data, int32_t count, FILE* errors) {
-    const int file = createForWriting(path);
+    const int file = fileCreate(path);
     if (file < 0) {
         fprintf(errors, "ERROR: failed to open %s for write\n", path);
         return -1;
     }
-    const bool written = count >= 0 && writeExactly(file, data, uint32_t(count));
-    const bool regular = isRegularFile(file);
+    const bool written = count >= 0 && fileWrite(file, data, uint32_t(count));
+    const bool regular = fileIsRegular(file);
     // A close can be the first to report that the bytes did not reach the disk.
-    const bool closed = closeFile(file);
+    const bool closed = fileClose(file);
     if (!written || !closed) {
         // A copy cut short must never stay where it could be flashed later. Only a regular
         // file goes: a device written to (as /dev/full) is no copy.

@@ -54,31 +54,18 @@ uint16_t imagePayloadChecksum(const uint8_t* image, uint32_t size) {
     return sum;
 }
 
-int imageCheckLength(const uint8_t* image, uint32_t size, FILE* errors) {
-    const uint32_t declared = imageDeclaredSize(image, size);
+ImageCheck imageCheck(const uint8_t* image, uint32_t size) {
+    ImageCheck check = {IMAGE_VALID, size, imageDeclaredSize(image, size),
+                        imageStoredChecksum(image, size), 0};
     // Below a whole header the declared size can wrap around to the image's own size.
-    if (size >= IMAGE_HEADER_SIZE && size == declared) return 0;
-    fprintf(errors, "fatal: firmware file length %d does not match header info %d\n",
-            int32_t(size), int32_t(declared));
-    return -1;
-}
-
-int imageCheckChecksum(const uint8_t* image, uint32_t size, const char* fileName,
-                       FILE* errors) {
-    const uint16_t stored = imageStoredChecksum(image, size);
-    const uint16_t current = imagePayloadChecksum(image, size);
-    if (stored == current) return 0;
-    fprintf(errors, "fatal: checksum error in file %s, expected %04X, current %04X\n", fileName,
-            stored, current);
-    return -1;
-}
-
-int imageCheckPayloadFits(uint32_t size, FILE* errors) {
-    if (size - IMAGE_HEADER_SIZE <= IMAGE_MAX_PAYLOAD) return 0;
-    fprintf(errors,
-            "fatal: firmware payload of %lu bytes exceeds the %lu bytes the write command can "
-            "address\n",
-            static_cast<unsigned long>(size - IMAGE_HEADER_SIZE),
-            static_cast<unsigned long>(IMAGE_MAX_PAYLOAD));
-    return -1;
+    if (size < IMAGE_HEADER_SIZE || size != check.declaredSize) {
+        check.fault = IMAGE_LENGTH_WRONG;
+        return check;
+    }
+    check.payloadChecksum = imagePayloadChecksum(image, size);
+    if (check.payloadChecksum != check.storedChecksum)
+        check.fault = IMAGE_CHECKSUM_WRONG;
+    else if (size - IMAGE_HEADER_SIZE > IMAGE_MAX_PAYLOAD)
+        check.fault = IMAGE_PAYLOAD_TOO_LARGE;
+    return check;
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 const uint32_t IMAGE_HEADER_SIZE = 48;
 const uint32_t IMAGE_NAME_LENGTH = 28;
@@ -22,8 +21,21 @@ uint32_t imageDeclaredSize(const uint8_t* image, uint32_t size);
 uint16_t imageStoredChecksum(const uint8_t* image, uint32_t size);
 uint16_t imagePayloadChecksum(const uint8_t* image, uint32_t size);
 
-// Each check returns 0 when the image passes, else prints its message on `errors` and
-// returns -1.
-int imageCheckLength(const uint8_t* image, uint32_t size, FILE* errors);
-int imageCheckChecksum(const uint8_t* image, uint32_t size, const char* fileName, FILE* errors);
-int imageCheckPayloadFits(uint32_t size, FILE* errors);
+// What the checks found, in the order kelvo runs them: the first that fails counts, with the
+// numbers it compared.
+enum ImageFault : int32_t {
+    IMAGE_VALID,
+    IMAGE_LENGTH_WRONG,       // `size` is not `declaredSize`
+    IMAGE_CHECKSUM_WRONG,     // `payloadChecksum` is not `storedChecksum`
+    IMAGE_PAYLOAD_TOO_LARGE,  // the write command cannot address all of `size` - 48 bytes
+};
+
+struct ImageCheck {
+    ImageFault fault;
+    uint32_t size;
+    uint32_t declaredSize;
+    uint16_t storedChecksum;
+    uint16_t payloadChecksum;
+};
+
+ImageCheck imageCheck(const uint8_t* image, uint32_t size);

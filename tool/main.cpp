@@ -1,3 +1,8 @@
 #include "driver.h"
+#include "platform.h"
 
-int main(int argc, char** argv) { return kelvoMain(argc, argv); }
+int main(int argc, char** argv) {
+    const int status = kelvoMain(argc, argv);
+    platformHoldOwnConsole(stderr);
+    return status;
+}

@@ -15,7 +15,6 @@ const int32_t IDENTIFICATION_OFFSET = 8;
 const int32_t MATCHED_LENGTH = 24;
 const char* const VENDOR = "MATSHITA";
 const int32_t VENDOR_LENGTH = 8;
-const int32_t CLOSING_BUFFER_SIZE = 1024;
 
 // A restarting drive is asked with a short time-out and a pause between questions, so that
 // every question and pause together stay within RESTART_WAIT_SECONDS.
@@ -29,32 +28,12 @@ const uint32_t MILLISECONDS_PER_SECOND = 1000;
 const uint8_t NO_DEVICE_QUALIFIER = 3;
 const uint8_t PERIPHERAL_TYPE_MASK = 0x1F;
 
-struct PeripheralTypeName {
-    int32_t type;
-    const char* name;
-};
+void reportProgress(const UpdateObserver& observer, const TransferProgress& progress) {
+    if (observer.progress != nullptr) observer.progress(observer.context, progress);
+}
 
-const PeripheralTypeName PERIPHERAL_TYPE_NAMES[] = {
-    {0x00, "a direct-access device (a disk)"},
-    {0x01, "a sequential-access device (a tape)"},
-    {0x02, "a printer"},
-    {0x03, "a processor device"},
-    {0x04, "a write-once device"},
-    {OPTICAL_DRIVE_TYPE, "a CD/DVD drive"},
-    {0x06, "a scanner"},
-    {0x07, "an optical memory device"},
-    {0x08, "a medium changer"},
-    {0x09, "a communications device"},
-    {0x0C, "a storage array controller"},
-    {0x0D, "an enclosure services device"},
-    {0x0E, "a simplified direct-access device"},
-    {0x0F, "an optical card reader/writer"},
-    {0x11, "an object-based storage device"},
-    {0x1F, "a device of unknown type"},
-};
-
-void reportProgress(const TransferProgress& progress) {
-    if (progress.report != nullptr) progress.report(progress, progress.context);
+void reportStage(const UpdateObserver& observer, UpdateStage stage) {
+    if (observer.stage != nullptr) observer.stage(observer.context, stage);
 }
 
 void putBigEndian24(uint8_t* at, uint32_t value) {
@@ -63,7 +42,8 @@ void putBigEndian24(uint8_t* at, uint32_t value) {
     at[2] = uint8_t(value);
 }
 
-// The first `length` characters equal ignoring case, or both strings ending together before.
+}  // namespace
+
 bool equalIgnoringCase(const char* first, const char* second, int32_t length) {
     for (int32_t i = 0; i < length; ++i) {
         const int a = tolower(static_cast<unsigned char>(first[i]));
@@ -73,8 +53,6 @@ bool equalIgnoringCase(const char* first, const char* second, int32_t length) {
     }
     return true;
 }
-
-}  // namespace
 
 DeviceInquiry inquireDevice(Scsi* scsi) {
     static const uint8_t inquiry[6] = {0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
@@ -96,13 +74,6 @@ DeviceInquiry inquireDevice(Scsi* scsi) {
 
 char* identifyDevice(Scsi* scsi) { return inquireDevice(scsi).identification; }
 
-const char* peripheralTypeName(int32_t type) {
-    for (const PeripheralTypeName& known : PERIPHERAL_TYPE_NAMES) {
-        if (known.type == type) return known.name;
-    }
-    return "a device of a kind without a name here";
-}
-
 bool deviceMatchesFirmware(const char* firmwareName, const char* identification) {
     return equalIgnoringCase(firmwareName, identification, MATCHED_LENGTH);
 }
@@ -123,13 +94,14 @@ SayResult sp_write(Scsi* scsi, uint32_t payloadOffset, uint8_t* buffer, uint32_t
     return scsiSay(scsi, cdb, 12, buffer, int32_t(transferLength), DATA_OUT);
 }
 
-SayResult sendFirmware(Scsi* scsi, uint8_t* image, uint32_t size, TransferProgress* progress) {
+SayResult sendFirmware(Scsi* scsi, uint8_t* image, uint32_t size, TransferProgress* progress,
+                       const UpdateObserver& observer) {
     const uint32_t payload = size > IMAGE_HEADER_SIZE ? size - IMAGE_HEADER_SIZE : 0;
     progress->chunks = payload / CHUNK_PAYLOAD + (payload % CHUNK_PAYLOAD != 0 ? 1 : 0);
     progress->chunksAccepted = 0;
     progress->bytes = payload;
     progress->bytesAccepted = 0;
-    reportProgress(*progress);
+    reportProgress(observer, *progress);
     for (uint32_t offset = 0; offset < payload; offset += CHUNK_PAYLOAD) {
         const uint32_t chunk = std::min(payload - offset, CHUNK_PAYLOAD);
         memmove(image + IMAGE_HEADER_SIZE, image + IMAGE_HEADER_SIZE + offset, chunk);
@@ -137,14 +109,14 @@ SayResult sendFirmware(Scsi* scsi, uint8_t* image, uint32_t size, TransferProgre
         if (result != 0) return result;
         ++progress->chunksAccepted;
         progress->bytesAccepted += chunk;
-        reportProgress(*progress);
+        reportProgress(observer, *progress);
     }
     return 0;
 }
 
 SayResult sendClosingCommand(Scsi* scsi, uint8_t* buffer) {
     static const uint8_t closing[12] = {0xF5};
-    return scsiSay(scsi, closing, 12, buffer, CLOSING_BUFFER_SIZE, DATA_IN);
+    return scsiSay(scsi, closing, 12, buffer, ANSWER_BUFFER_SIZE, DATA_IN);
 }
 
 char* identifyRestartedDevice(Scsi* scsi) {
@@ -154,4 +126,33 @@ char* identifyRestartedDevice(Scsi* scsi) {
         if (identification != nullptr || question == RESTART_QUESTIONS) return identification;
         platformPause(RESTART_PAUSE_SECONDS * MILLISECONDS_PER_SECOND);
     }
+}
+
+UpdateOutcome updateDrive(Scsi* scsi, uint8_t* image, uint32_t size, const char* firmwareName,
+                          const UpdateObserver& observer) {
+    UpdateOutcome outcome = {};
+    reportStage(observer, UPDATE_WRITING);
+    outcome.failedChunk = sendFirmware(scsi, image, size, &outcome.transfer, observer);
+    if (outcome.failedChunk != 0) {
+        outcome.end = UPDATE_CHUNK_FAILED;
+        outcome.answer = scsiOutcome(scsi);
+        reportStage(observer, UPDATE_OVER);
+        return outcome;
+    }
+    reportStage(observer, UPDATE_CLOSING);
+    uint8_t answer[ANSWER_BUFFER_SIZE];
+    outcome.closing = sendClosingCommand(scsi, answer);
+    outcome.answer = scsiOutcome(scsi);
+    outcome.end = UPDATE_FINISHED;
+    // A restarting drive may fail its closing command: it took the image only if it now names
+    // the image's firmware in all its characters.
+    if (outcome.closing < 0) {
+        reportStage(observer, UPDATE_ASKING_DRIVE);
+        outcome.driveAfterClosing = identifyRestartedDevice(scsi);
+        const char* const now = outcome.driveAfterClosing;
+        if (now == nullptr || !deviceRunsFirmware(firmwareName, now))
+            outcome.end = UPDATE_NOT_TAKEN;
+    }
+    reportStage(observer, UPDATE_OVER);
+    return outcome;
 }

@@ -200,8 +200,10 @@ UINT GetDriveTypeA(LPCSTR rootPath);
 
 // ---- end of the listing's calls ----
 
-// ---- The tool's own (progress on a console): only the tests' fake implements them here. ----
+// ---- The tool's own (progress on a console, a console of its own): only the tests' fake
+// implements them here. ----
 
+#define STD_INPUT_HANDLE ((DWORD)-10)
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
 #define ERROR_LOCK_VIOLATION 33UL
 
@@ -209,6 +211,7 @@ extern "C" {
 
 HANDLE GetStdHandle(DWORD which);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
+BOOL ReadConsoleA(HANDLE console, LPVOID buffer, DWORD toRead, LPDWORD read, LPVOID control);
 
 }  // extern "C"
 

@@ -29,13 +29,13 @@ void win32ErrorText(uint32_t code, char* text, size_t size) {
     snprintf(text, size, "%.*s", static_cast<int>(length), raw);
 }
 
-void sayLastError(FILE* trace, const char* label) {
+void sayLastError(FILE* trace, const char* label, TraceKept* kept) {
     if (trace == nullptr || label == nullptr) return;
     const DWORD code = GetLastError();
     char text[TEXT_BUFFER_SIZE] = {};
     systemText(code, text);
-    fprintf(trace, "%s: x%lX (%ld) %s", label, static_cast<unsigned long>(code),
-            static_cast<long>(static_cast<int32_t>(code)), text);
     const size_t textLength = strlen(text);
-    if (textLength == 0 || text[textLength - 1] != '\n') fprintf(trace, "\n");
+    const bool ended = textLength > 0 && text[textLength - 1] == '\n';
+    traceWrite(trace, kept, "%s: x%lX (%ld) %s%s", label, static_cast<unsigned long>(code),
+               static_cast<long>(static_cast<int32_t>(code)), text, ended ? "" : "\n");
 }

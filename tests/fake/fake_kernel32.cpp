@@ -182,6 +182,8 @@ EXECUTION_STATE WINAPI fakeSetThreadExecutionState(EXECUTION_STATE requested) {
     return previous;
 }
 
+DWORD WINAPI fakeGetConsoleProcessList(LPDWORD, DWORD) { return state().consoleProcesses; }
+
 BOOL answerScripted(const FakeIoAnswer& answer, uint8_t* request) {
     if (answer.touchesBuffer)
         writeOutcome(request, answer.scsiStatus, answer.transferred, answer.sense,
@@ -202,6 +204,7 @@ void resetFakeKernel32() {
     state().aspi.inquiryStatus = aspiBlock::SS_COMP;
     state().kernel32.entries["SetDllDirectoryA"] = asFarProc(&fakeSetDllDirectoryA);
     state().kernel32.entries["SetThreadExecutionState"] = asFarProc(&fakeSetThreadExecutionState);
+    state().kernel32.entries["GetConsoleProcessList"] = asFarProc(&fakeGetConsoleProcessList);
     state().executionState = ES_CONTINUOUS;
     lastError = ERROR_SUCCESS;
 }
@@ -359,17 +362,26 @@ DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
 void Sleep(DWORD milliseconds) { state().pauses.push_back(milliseconds); }
 
 HANDLE GetStdHandle(DWORD which) {
+    if (which == STD_INPUT_HANDLE) return reinterpret_cast<HANDLE>(uintptr_t(0x0A));
     return which == STD_OUTPUT_HANDLE ? reinterpret_cast<HANDLE>(uintptr_t(0x0B))
                                       : INVALID_HANDLE_VALUE;
 }
 
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
-    if (!state().outputIsConsole || console != GetStdHandle(STD_OUTPUT_HANDLE)) {
+    const bool output = state().outputIsConsole && console == GetStdHandle(STD_OUTPUT_HANDLE);
+    const bool input = state().inputIsConsole && console == GetStdHandle(STD_INPUT_HANDLE);
+    if (!output && !input) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     *mode = 0;
     return TRUE;
+}
+
+BOOL ReadConsoleA(HANDLE console, LPVOID, DWORD, LPDWORD read, LPVOID) {
+    state().sessionCalls.push_back("ReadConsoleA");
+    *read = 0;
+    return console == GetStdHandle(STD_INPUT_HANDLE) && state().inputIsConsole;
 }
 
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {

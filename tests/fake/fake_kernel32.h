@@ -124,6 +124,8 @@ struct FakeKernel32 {
     std::vector<std::string> sessionCalls;
     EXECUTION_STATE executionState;
     bool outputIsConsole;  // GetConsoleMode answers for standard output
+    bool inputIsConsole;   // GetConsoleMode answers for standard input; ReadConsoleA is a call
+    DWORD consoleProcesses;  // GetConsoleProcessList's count, where kernel32 has the call
 
     // The ASPI library, a working one with one host adapter after a reset
     FakeAspi aspi;

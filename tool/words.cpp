@@ -1,0 +1,246 @@
+#include "words.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "platform.h"
+
+namespace {
+
+const size_t EXPLANATION_SIZE = 1400;
+const int32_t VENDOR_LENGTH = 8;
+const int32_t MODEL_LENGTH = 24;  // vendor and product: what must match
+
+// What starts the line of a check that -f overrides.
+const char* const FORCED = "-f overrides: ";
+
+struct PeripheralTypeName {
+    int32_t type;
+    const char* name;
+};
+
+const PeripheralTypeName PERIPHERAL_TYPE_NAMES[] = {
+    {0x00, "a direct-access device (a disk)"},
+    {0x01, "a sequential-access device (a tape)"},
+    {0x02, "a printer"},
+    {0x03, "a processor device"},
+    {0x04, "a write-once device"},
+    {OPTICAL_DRIVE_TYPE, "a CD/DVD drive"},
+    {0x06, "a scanner"},
+    {0x07, "an optical memory device"},
+    {0x08, "a medium changer"},
+    {0x09, "a communications device"},
+    {0x0C, "a storage array controller"},
+    {0x0D, "an enclosure services device"},
+    {0x0E, "a simplified direct-access device"},
+    {0x0F, "an optical card reader/writer"},
+    {0x11, "an object-based storage device"},
+    {0x1F, "a device of unknown type"},
+};
+
+// The first `length` characters of a drive's name, without the blanks that pad its fields.
+struct Name {
+    char text[IMAGE_NAME_LENGTH + 1];
+};
+
+Name nameOf(const char* identification, int32_t length) {
+    Name name = {};
+    snprintf(name.text, sizeof name.text, "%.*s", int(length), identification);
+    for (size_t end = strlen(name.text); end > 0 && name.text[end - 1] == ' '; --end)
+        name.text[end - 1] = '\0';
+    return name;
+}
+
+const char* whyUnreadable(const FileVerdict& verdict) {
+    switch (verdict.unreadable) {
+    case UNREADABLE_NO_SUCH_FILE: return "there is no such file";
+    case UNREADABLE_FOLDER: return "it is a folder";
+    case UNREADABLE_ACCESS_DENIED: return "access is denied";
+    case UNREADABLE_LOCKED: return "another program holds it locked";
+    case UNREADABLE_NO_SIZE: return "its size cannot be told (a pipe?)";
+    case UNREADABLE_SHORT_READ: return "it holds fewer bytes than its size says";
+    case UNREADABLE_OTHER: break;
+    }
+    return strerror(verdict.error);
+}
+
+void describeImageFault(Text* text, const ImageCheck& image, const char* path) {
+    switch (image.fault) {
+    case IMAGE_LENGTH_WRONG:
+        textAdd(text, "fatal: firmware file length %d does not match header info %d\n",
+                int32_t(image.size), int32_t(image.declaredSize));
+        return;
+    case IMAGE_CHECKSUM_WRONG:
+        textAdd(text, "fatal: checksum error in file %s, expected %04X, current %04X\n", path,
+                image.storedChecksum, image.payloadChecksum);
+        return;
+    case IMAGE_PAYLOAD_TOO_LARGE:
+        textAdd(text,
+                "fatal: firmware payload of %lu bytes exceeds the %lu bytes the write command "
+                "can address\n",
+                static_cast<unsigned long>(image.size - IMAGE_HEADER_SIZE),
+                static_cast<unsigned long>(IMAGE_MAX_PAYLOAD));
+        return;
+    case IMAGE_VALID:
+        return;
+    }
+}
+
+}  // namespace
+
+void textAdd(Text* text, const char* format, ...) {
+    if (text->length + 1 >= TEXT_SIZE) return;
+    va_list arguments;
+    va_start(arguments, format);
+    const int added =
+        vsnprintf(text->chars + text->length, TEXT_SIZE - text->length, format, arguments);
+    va_end(arguments);
+    if (added > 0) text->length = std::min(text->length + size_t(added), TEXT_SIZE - 1);
+}
+
+void addNothingWritten(Text* text, const char* whatToDo) {
+    textAdd(text, "nothing was written to the drive: %s\n", whatToDo);
+}
+
+void describeFileFault(Text* text, const FileVerdict& verdict, const char* path) {
+    switch (verdict.fault) {
+    case FILE_UNREADABLE:
+        textAdd(text, "open for read error\n");
+        textAdd(text, "the file %s cannot be read: %s\n", path, whyUnreadable(verdict));
+        return;
+    case FILE_TOO_SHORT:
+        textAdd(text, "flash data appears to be too short\n");
+        return;
+    case FILE_NO_MEMORY:
+        textAdd(text, "error allocating memory for flash data\n");
+        return;
+    case FILE_IMAGE_INVALID:
+        describeImageFault(text, verdict.image, path);
+        // Still of a container's size after the search: no container was found in it.
+        if (verdict.container == CONTAINER_NOT_FOUND)
+            textAdd(text, "the file has the size of a hex container, but none was found in it, "
+                          "so it was checked as a plain image\n");
+        return;
+    case FILE_VALID:
+        return;
+    }
+}
+
+const char* fileAdvice(const FileVerdict& verdict) {
+    switch (verdict.fault) {
+    case FILE_UNREADABLE:
+        if (verdict.unreadable == UNREADABLE_LOCKED)
+            return "close the program that holds the file, then run kelvo again";
+        if (verdict.unreadable == UNREADABLE_FOLDER || verdict.unreadable == UNREADABLE_NO_SIZE)
+            return "give kelvo the firmware file itself";
+        return "check the file's name and the folder you run kelvo in";
+    case FILE_TOO_SHORT:
+        return "use the firmware file itself, not a shortcut or a download page";
+    case FILE_NO_MEMORY:
+        return "close other programs and run kelvo again";
+    case FILE_IMAGE_INVALID:
+        if (verdict.image.fault == IMAGE_CHECKSUM_WRONG)
+            return "download the file again; never force such an image";
+        return "download the file again; do not use this one";
+    case FILE_VALID:
+        break;
+    }
+    return "";
+}
+
+void describeOpenFailure(Text* text, const char* index, ScsiOpenFailure failure) {
+    char whatToDo[512];
+    switch (failure) {
+    case SCSI_OPEN_NO_ASPI:
+        snprintf(whatToDo, sizeof whatToDo, "no ASPI library reaches %s; %s", index,
+                 PLATFORM_NO_ASPI_ADVICE);
+        break;
+    case SCSI_OPEN_DENIED:
+        snprintf(whatToDo, sizeof whatToDo, "the system keeps this user from the drive; %s",
+                 PLATFORM_ACCESS_ADVICE);
+        break;
+    case SCSI_OPEN_NOT_FOUND:
+        snprintf(whatToDo, sizeof whatToDo,
+                 "no drive opens as %s; kelvo-list lists the drives kelvo can reach", index);
+        break;
+    }
+    addNothingWritten(text, whatToDo);
+}
+
+void describeNoIdentification(Text* text, const char* index, const ScsiOutcome& outcome) {
+    char answer[EXPLANATION_SIZE];
+    scsiExplain(outcome, answer, sizeof answer);
+    textAdd(text, "the device at %s gave no identification (%s)\n", index, answer);
+    addNothingWritten(text, "check the index with kelvo-list, which lists the drives kelvo can "
+                            "reach");
+}
+
+void describeOtherKind(Text* text, const char* index, int32_t peripheralType) {
+    if (peripheralType < 0)
+        textAdd(text, "the device at %s does not say what kind of device it is: kelvo updates "
+                      "CD/DVD drives only, with or without -f\n", index);
+    else
+        textAdd(text, "the device at %s is %s (peripheral device type %d), not a CD/DVD drive: "
+                      "kelvo updates CD/DVD drives only, with or without -f\n",
+                index, peripheralTypeName(peripheralType), peripheralType);
+    addNothingWritten(text, "give kelvo the index of the CD/DVD drive (kelvo-list lists them)");
+}
+
+void describeOtherVendor(Text* text, const char* identification, bool forced) {
+    textAdd(text, "%sthe drive calls itself \"%s\", not MATSHITA\n", forced ? FORCED : "",
+            nameOf(identification, VENDOR_LENGTH).text);
+    if (!forced)
+        addNothingWritten(text, "check the index with kelvo-list; use -f only for a MATSHITA "
+                                "drive sold under another name");
+}
+
+void describeOtherModel(Text* text, const char* firmwareName, const char* identification,
+                        bool forced) {
+    textAdd(text, "%sthe image is made for \"%s\", the drive is \"%s\"\n", forced ? FORCED : "",
+            nameOf(firmwareName, MODEL_LENGTH).text, nameOf(identification, MODEL_LENGTH).text);
+    if (!forced) addNothingWritten(text, "find the firmware file made for the drive's model");
+}
+
+void describeSameFirmware(Text* text, const char* firmwareName) {
+    textAdd(text, "the drive already runs the image's firmware, %s: the update writes it "
+                  "again, as a repair\n", firmwareName);
+}
+
+void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName) {
+    char answer[EXPLANATION_SIZE];
+    scsiExplain(outcome.answer, answer, sizeof answer);
+    if (outcome.end == UPDATE_CHUNK_FAILED) {
+        const TransferProgress& transfer = outcome.transfer;
+        textAdd(text, "sp_write returned %d\n", outcome.failedChunk);
+        textAdd(text,
+                "chunk %u of %u failed: the drive had accepted %u of the image's %u payload "
+                "bytes\n%s\n",
+                transfer.chunksAccepted + 1, transfer.chunks, transfer.bytesAccepted,
+                transfer.bytes, answer);
+        textAdd(text, "the closing command was not sent, so the drive has not taken the new "
+                      "image\n");
+        textAdd(text, "what to do: leave the machine and the drive powered on and run kelvo "
+                      "again with the same file (kelvo-list shows what the drive reports now); "
+                      "if it fails again, keep the drive powered and try another connection or "
+                      "path to it before you turn it off\n");
+        return;
+    }
+    if (outcome.end != UPDATE_NOT_TAKEN) return;
+    textAdd(text, "closing command returned %d\n%s\n", outcome.closing, answer);
+    if (outcome.driveAfterClosing == nullptr)
+        textAdd(text, "the drive does not answer\n");
+    else
+        textAdd(text, "the drive now reports %s, not the image's %s\n", outcome.driveAfterClosing,
+                firmwareName);
+    textAdd(text, "the update may not have taken: power-cycle the drive and check its firmware "
+                  "before using it\n");
+}
+
+const char* peripheralTypeName(int32_t type) {
+    for (const PeripheralTypeName& known : PERIPHERAL_TYPE_NAMES) {
+        if (known.type == type) return known.name;
+    }
+    return "a device of a kind without a name here";
+}

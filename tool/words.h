@@ -1,0 +1,55 @@
+// What kelvo says of each step's result, made from the values the steps report: kelvo prints
+// these texts on its streams, kelvo-list and a window show the same words. Each text is one
+// or more whole lines, each ending in "\n".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "drive_access.h"
+#include "firmware_file.h"
+#include "scsi.h"
+#include "update.h"
+
+const size_t TEXT_SIZE = 4096;
+
+// Lines of text, cut where they would not fit.
+struct Text {
+    char chars[TEXT_SIZE];
+    size_t length;
+};
+
+void textAdd(Text* text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// How every refusal before the first chunk ends: nothing was written, and what to do.
+void addNothingWritten(Text* text, const char* whatToDo);
+
+// A file that is not a valid image: the messages kelvo has always printed for it, then what
+// they mean where that is not plain. `path` is the file as the user named it.
+void describeFileFault(Text* text, const FileVerdict& verdict, const char* path);
+
+// What to do about such a file.
+const char* fileAdvice(const FileVerdict& verdict);
+
+// After "Could not open device": what kept the device index `index` from opening, and what to
+// do.
+void describeOpenFailure(Text* text, const char* index, ScsiOpenFailure failure);
+
+// A device that gave no identification, or is no CD/DVD drive: why kelvo stops.
+void describeNoIdentification(Text* text, const char* index, const ScsiOutcome& outcome);
+void describeOtherKind(Text* text, const char* index, int32_t peripheralType);
+
+// A drive whose vendor, or whose model, is not the image's: refused, or `forced` past with -f.
+void describeOtherVendor(Text* text, const char* identification, bool forced);
+void describeOtherModel(Text* text, const char* firmwareName, const char* identification,
+                        bool forced);
+
+// A drive that already runs the image's firmware.
+void describeSameFirmware(Text* text, const char* firmwareName);
+
+// The update's end, where it did not finish: where it stopped, what the drive answered, what
+// it means and what to do.
+void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName);
+
+// What a peripheral device type is, in words: "a direct-access device (a disk)".
+const char* peripheralTypeName(int32_t type);
