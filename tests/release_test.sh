@@ -54,6 +54,17 @@ unzip -q "$zip" -d "$work/windows"
 for text in README.txt LICENSE.txt NOTICES.txt; do
     expect "$text lines without CR LF" "$(grep -c -v $'\r$' "$work/windows/$text")" 0
 done
+# README.txt is README.md for Notepad without word wrap: only README.md's own code lines, a
+# command or a program's output, may run past 100 characters; no Markdown link or table row is
+# left; the text files are named as the zip holds them.
+readme_txt=$(tr -d '\r' < "$work/windows/README.txt")
+expect "README.txt lines over 100 characters, but README.md's code" \
+    "$(LC_ALL=C.UTF-8 grep -E '^.{101}' <<< "$readme_txt" |
+        grep -v -x -F -f <(grep '^    ' "$source_dir/README.md"))" ""
+expect "README.txt's Markdown links and table rows" "$(grep -E '\]\(|^ *\|' <<< "$readme_txt")" ""
+expect "README.txt's names of the zip's text files" \
+    "$(grep -o -w -E '(LICENSE|NOTICES)(\.txt)?' <<< "$readme_txt" | sort -u)" \
+    "$(printf '%s\n' LICENSE.txt NOTICES.txt)"
 bash "$here/windows_exe_test.sh" "$work/windows/kelvo.exe" "$work/windows/kelvo-list.exe" \
     > "$work/windows_exe.log"
 expect "windows_exe_test.sh on the zip's programs" "$?: $(tail -n 1 "$work/windows_exe.log")" \
