@@ -50,10 +50,25 @@ mkdir -p "$work"
 zip=$dist/kelvo-$version-windows-x86.zip
 expect "zip files" "$(unzip -Z1 "$zip")" \
     "$(printf '%s\n' LICENSE.txt NOTICES.txt README.txt kelvo-list.exe kelvo.exe)"
+# Nothing of the builder's: release_reproducible builds twice as the same user from the same
+# checkout, so it would not see the owners' ids that zip keeps without -X.
+expect "zip members' extra fields (zip -X)" "$(zipinfo -v "$zip" |
+    grep -E 'length of extra field|subfield with ID' | grep -v ' 0 bytes$')" ""
 unzip -q "$zip" -d "$work/windows"
 for text in README.txt LICENSE.txt NOTICES.txt; do
     expect "$text lines without CR LF" "$(grep -c -v $'\r$' "$work/windows/$text")" 0
 done
+# README.txt is README.md for Notepad without word wrap: only README.md's own code lines, a
+# command or a program's output, may run past 100 characters; no Markdown link or table row is
+# left; the text files are named as the zip holds them.
+readme_txt=$(tr -d '\r' < "$work/windows/README.txt")
+expect "README.txt lines over 100 characters, but README.md's code" \
+    "$(LC_ALL=C.UTF-8 grep -E '^.{101}' <<< "$readme_txt" |
+        grep -v -x -F -f <(grep '^    ' "$source_dir/README.md"))" ""
+expect "README.txt's Markdown links and table rows" "$(grep -E '\]\(|^ *\|' <<< "$readme_txt")" ""
+expect "README.txt's names of the zip's text files" \
+    "$(grep -o -w -E '(LICENSE|NOTICES)(\.txt)?' <<< "$readme_txt" | sort -u)" \
+    "$(printf '%s\n' LICENSE.txt NOTICES.txt)"
 bash "$here/windows_exe_test.sh" "$work/windows/kelvo.exe" "$work/windows/kelvo-list.exe" \
     > "$work/windows_exe.log"
 expect "windows_exe_test.sh on the zip's programs" "$?: $(tail -n 1 "$work/windows_exe.log")" \
@@ -111,6 +126,16 @@ dpkg --root="$root" --log=/dev/null --force-not-root --force-bad-path -i "$deb" 
 expect "dpkg --root -i" "$?" 0
 expect "installed" "$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Status} ${Version}' kelvo)" \
     "install ok installed $version"
+# Every gzip stream packed, with no file name nor time in its header (gzip -n): FLG bit 3
+# (FNAME) and MTIME, bytes 3 to 7. Without -n, README.md.gz would carry the checkout's time,
+# which release_reproducible's two builds share.
+expect "gzip streams with a name or a time (FNAME, MTIME)" "$(
+    for stream in "$dist/$tar_name.tar.gz" "$root"/usr/share/{man/man1/*,doc/kelvo/*.gz}; do
+        od -A n -t u1 -j 3 -N 5 "$stream" | awk -v name="${stream##*/}" '
+            { fname = int($1 / 8) % 2; mtime = $2 + 256 * ($3 + 256 * ($4 + 256 * $5)) }
+            fname || mtime { print name, "FNAME", fname, "MTIME", mtime }
+            END { if (NR == 0) print name, "unreadable" }'
+    done)" ""
 "$root/usr/bin/kelvo" > /dev/null 2> "$work/kelvo.err"
 expect "kelvo with no arguments" "$?: $(sed -n 2p "$work/kelvo.err")" \
     "1: usage: $root/usr/bin/kelvo <device index> <file to flash>"
