@@ -181,6 +181,16 @@ expect "the force flag spelt long" 1 "$selected" "$(force_off --force 3 3)$nl$no
 expect "the force flag before a fourth argument" 1 "$selected" \
     "$(force_off -f 3 4)$nl$no_device$nothing_at_q$nl" Q: good.bin -f more
 
+# Both streams into one log, as "2>&1 | tee kelvo.log" keeps them: in the order they were
+# written, each line of standard output before the errors that follow it.
+"${kelvo[@]}" Q: good.bin < /dev/null > both.txt 2>&1
+if [ "$(grep -E '^(Selected firmware|Could not open device)' both.txt | tr -d '\r')" = \
+    "Selected firmware: $name${nl}Could not open device" ]; then
+    passed=$((passed + 1))
+else
+    fail "both streams into one" "they read: $(cat -A both.txt)"; failed=$((failed + 1))
+fi
+
 # saved NAME EXPECTED: extracted.dat holds the bytes of the file EXPECTED, or is absent for -.
 saved() {
     local title=$1 expected=$2
