@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "drive_sources.h"
 #include "listing.h"
 
 namespace {
@@ -65,13 +64,7 @@ int kelvoListMain(int argc, char** argv) {
         fprintf(stderr, "kelvo-list: no memory or null device for the listing\n");
         return 1;
     }
-    listSystemDrives(listing);
-    listAspiDrives(listing);
-    if (listing->driveCount == 0 && !listing->outOfMemory) {
-        char words[512];
-        snprintf(words, sizeof words, "no optical drive found: %s", NO_DRIVE_ADVICE);
-        listingNote(listing, "no-drive", words, "");
-    }
+    listingFindDrives(listing);
     bool allValid = true;
     for (int i = 1; i < argc; ++i) {
         if (i != optionsEnd && isFile(i, optionsEnd, argv))

@@ -15,15 +15,11 @@ namespace {
 
 const size_t LINE_SIZE = 4096;
 
-// What a drive's line says of it.
-const char* const MATSHITA = "matshita";          // kelvo updates it
-const char* const NOT_MATSHITA = "not-matshita";  // kelvo refuses it unless forced
-const char* const CANNOT_OPEN = "cannot-open";    // kelvo says "Could not open device"
-const char* const NO_ANSWER = "no-answer";        // the INQUIRY failed
-
-// Prints one line, without blanks at its end (a field left empty leaves none behind).
+// Prints one line, without blanks at its end (a field left empty leaves none behind); nothing
+// for a listing that keeps its lines to itself.
 void printLine(FILE* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void printLine(FILE* out, const char* format, ...) {
+    if (out == nullptr) return;
     char line[LINE_SIZE];
     va_list arguments;
     va_start(arguments, format);
@@ -70,12 +66,12 @@ const char* askAsKelvo(Scsi* scsi, const char* index, DeviceInquiry* inquiry,
     *inquiry = {nullptr, -1};
     if (driveOpen(scsi, index, devicePath) == nullptr) {
         *why = scsiBrief(scsiOutcome(scsi));
-        return CANNOT_OPEN;
+        return LISTED_CANNOT_OPEN;
     }
     *inquiry = inquireDevice(scsi);
     *why = scsiBrief(scsiOutcome(scsi));
-    if (inquiry->identification == nullptr) return NO_ANSWER;
-    return deviceIsMatshita(inquiry->identification) ? MATSHITA : NOT_MATSHITA;
+    if (inquiry->identification == nullptr) return LISTED_NO_ANSWER;
+    return deviceIsMatshita(inquiry->identification) ? LISTED_MATSHITA : LISTED_NOT_MATSHITA;
 }
 
 // A file's name as the line gives it: in quotes, with `"` and `\` escaped, as a script reads it.
@@ -92,6 +88,11 @@ void quoteFileName(const char* path, char* quoted, size_t size) {
 
 }  // namespace
 
+const char LISTED_MATSHITA[] = "matshita";
+const char LISTED_NOT_MATSHITA[] = "not-matshita";
+const char LISTED_CANNOT_OPEN[] = "cannot-open";
+const char LISTED_NO_ANSWER[] = "no-answer";
+
 Listing* newListing(FILE* out) {
     Listing* listing = static_cast<Listing*>(calloc(1, sizeof(Listing)));
     if (listing == nullptr) return nullptr;
@@ -106,12 +107,23 @@ Listing* newListing(FILE* out) {
     return listing;
 }
 
+void listingFree(Listing* listing) {
+    if (listing == nullptr) return;
+    scsiClose(listing->scsi);
+    fclose(listing->nowhere);
+    free(listing->drives);
+    free(listing);
+}
+
 void listingAskDrive(Listing* listing, const char* index, const char* path) {
     ListedDrive drive = {};
     snprintf(drive.index, sizeof drive.index, "%s", index);
+    drive.path = path;
     DeviceInquiry inquiry;
     const char* why = nullptr;
-    const char* state = askAsKelvo(listing->scsi, index, &inquiry, &why);
+    drive.state = askAsKelvo(listing->scsi, index, &inquiry, &why);
+    drive.denied = drive.state == LISTED_CANNOT_OPEN &&
+                   scsiOpenFailure(listing->scsi) == SCSI_OPEN_DENIED;
     char trace[TEXT_SIZE];
     asOneLine(scsiLastTrace(listing->scsi), trace, sizeof trace);
     scsiClose(listing->scsi);
@@ -120,11 +132,13 @@ void listingAskDrive(Listing* listing, const char* index, const char* path) {
         drive.peripheralType = inquiry.peripheralType;
         snprintf(drive.identification, sizeof drive.identification, "%s", inquiry.identification);
         free(inquiry.identification);
-        printLine(listing->out, "drive %-9s %-12s %-12s \"%s\"", index, path, state,
+        printLine(listing->out, "drive %-9s %-12s %-12s \"%s\"", index, path, drive.state,
                   drive.identification);
     } else {
-        printLine(listing->out, "drive %-9s %-12s %-12s %s%s%s", index, path, state, why,
-                  trace[0] != '\0' ? ": " : "", trace);
+        snprintf(drive.reason, sizeof drive.reason, "%s%s%s", why, trace[0] != '\0' ? ": " : "",
+                 trace);
+        printLine(listing->out, "drive %-9s %-12s %-12s %s", index, path, drive.state,
+                  drive.reason);
     }
     if (!keepDrive(listing, drive)) listing->outOfMemory = true;
 }
@@ -134,6 +148,11 @@ void listingNote(Listing* listing, const char* subject, const char* words,
     char trace[TEXT_SIZE];
     asOneLine(traceLines, trace, sizeof trace);
     const char* const between = words[0] != '\0' && trace[0] != '\0' ? ": " : "";
+    if (listing->noteCount < LISTED_NOTES) {
+        ListedNote& note = listing->notes[listing->noteCount++];
+        snprintf(note.subject, sizeof note.subject, "%s", subject);
+        snprintf(note.text, sizeof note.text, "%s%s%s", words, between, trace);
+    }
     printLine(listing->out, "note %s %s%s%s", subject, words, between, trace);
 }
 

@@ -2,10 +2,10 @@
 #include "platform.h"
 
 #include <atomic>
-#include <cstring>
 #include <new>
 
 #include "kernel32.h"
+#include "system_call.h"
 
 typedef EXECUTION_STATE(WINAPI* SetThreadExecutionStateEntry)(EXECUTION_STATE state);
 typedef DWORD(WINAPI* GetConsoleProcessListEntry)(LPDWORD processes, DWORD count);
@@ -41,18 +41,6 @@ BOOL WINAPI holdUpdate(DWORD event) {
     return TRUE;
 }
 
-// Looked up at run time, so that kelvo.exe still starts on a Windows without it.
-template <typename Entry>
-Entry kernel32Call(const char* name) {
-    HMODULE kernel32 = GetModuleHandleA("KERNEL32");
-    if (kernel32 == nullptr) return nullptr;
-    const FARPROC found = GetProcAddress(kernel32, name);
-    Entry entry = nullptr;
-    static_assert(sizeof entry == sizeof found, "entry points");
-    memcpy(&entry, &found, sizeof entry);
-    return entry;
-}
-
 // What a double-click on kelvo.exe shows before its window closes.
 const char OWN_CONSOLE_NOTICE[] =
     "kelvo runs in a Command Prompt run as administrator: open one, go to kelvo's folder, run "
@@ -86,7 +74,7 @@ bool platformFileInUse() {
 
 // A console that this process alone uses was made for it: nothing else keeps it open.
 void platformHoldOwnConsole(FILE* notices) {
-    const auto processList = kernel32Call<GetConsoleProcessListEntry>("GetConsoleProcessList");
+    const auto processList = systemCall<GetConsoleProcessListEntry>("KERNEL32", "GetConsoleProcessList");
     DWORD processes[2];
     if (processList == nullptr || processList(processes, 2) != 1) return;
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -107,7 +95,7 @@ UpdateShield* newUpdateShield(FILE* notices) {
     raisedShield.store(shield);
     SetConsoleCtrlHandler(holdUpdate, TRUE);
     shield->setExecutionState =
-        kernel32Call<SetThreadExecutionStateEntry>("SetThreadExecutionState");
+        systemCall<SetThreadExecutionStateEntry>("KERNEL32", "SetThreadExecutionState");
     if (shield->setExecutionState != nullptr)
         shield->previousState = shield->setExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     return shield;

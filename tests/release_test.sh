@@ -49,7 +49,7 @@ mkdir -p "$work"
 # banner's date and time: the commit's own, as GCC read them from SOURCE_DATE_EPOCH.
 zip=$dist/kelvo-$version-windows-x86.zip
 expect "zip files" "$(unzip -Z1 "$zip")" \
-    "$(printf '%s\n' LICENSE.txt NOTICES.txt README.txt kelvo-list.exe kelvo.exe)"
+    "$(printf '%s\n' LICENSE.txt NOTICES.txt README.txt kelvo-gui.exe kelvo-list.exe kelvo.exe)"
 # Nothing of the builder's: release_reproducible builds twice as the same user from the same
 # checkout, so it would not see the owners' ids that zip keeps without -X.
 expect "zip members' extra fields (zip -X)" "$(zipinfo -v "$zip" |
@@ -70,10 +70,10 @@ expect "README.txt's names of the zip's text files" \
     "$(grep -o -w -E '(LICENSE|NOTICES)(\.txt)?' <<< "$readme_txt" | sort -u)" \
     "$(printf '%s\n' LICENSE.txt NOTICES.txt)"
 bash "$here/windows_exe_test.sh" "$work/windows/kelvo.exe" "$work/windows/kelvo-list.exe" \
-    > "$work/windows_exe.log"
+    "$work/windows/kelvo-gui.exe" > "$work/windows_exe.log"
 expect "windows_exe_test.sh on the zip's programs" "$?: $(tail -n 1 "$work/windows_exe.log")" \
-    "0: 6 passed, 0 failed"
-for program in kelvo kelvo-list; do
+    "0: 10 passed, 0 failed"
+for program in kelvo kelvo-list kelvo-gui; do
     expect "$program.exe version information" \
         "$(strings -e l "$work/windows/$program.exe" | grep -A 1 -x -E 'ProductName|ProductVersion')" \
         "$(printf '%s\n' ProductName kelvo ProductVersion "$version")"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# kelvo.exe and kelvo-list.exe must start on any 32-bit Windows as they are: each one PE32
-# console program for i386, statically linked, that imports nothing but Windows' own
-# KERNEL32.dll and msvcrt.dll.
+# kelvo.exe, kelvo-list.exe and kelvo-gui.exe must start on any 32-bit Windows as they are:
+# each one PE32 program for i386, statically linked, that imports nothing but Windows' own
+# libraries: the console programs KERNEL32.dll and msvcrt.dll alone, the window those and
+# the ones that draw it (USER32, GDI32, the common controls and dialogs). The window's
+# manifest asks for the administrator's rights that the pass-through needs.
 #
-#   windows_exe_test.sh <kelvo.exe> [<kelvo-list.exe> ...]
+#   windows_exe_test.sh <kelvo.exe> [<kelvo-list.exe> <kelvo-gui.exe> ...]
 set -u
 
 passed=0
@@ -24,10 +26,18 @@ for exe in "$@"; do
         failed=$((failed + 1))
         continue
     fi
+    subsystem=00000003  # the console
+    imports="KERNEL32.dll msvcrt.dll "
+    if [ "$name" = kelvo-gui.exe ]; then
+        subsystem=00000002  # a window
+        imports="COMCTL32.DLL COMDLG32.DLL GDI32.dll KERNEL32.dll USER32.dll msvcrt.dll "
+        expect "$name asks for the administrator" \
+            "$(grep -c -a 'requestedExecutionLevel level="requireAdministrator"' "$exe")" 1
+    fi
     expect "$name format" "$(sed -n 's/.*file format //p' <<< "$headers" | head -n 1)" "pei-i386"
-    expect "$name subsystem" "$(awk '$1 == "Subsystem" { print $2 }' <<< "$headers")" "00000003"
+    expect "$name subsystem" "$(awk '$1 == "Subsystem" { print $2 }' <<< "$headers")" "$subsystem"
     expect "$name imports" "$(sed -n 's/^\tDLL Name: //p' <<< "$headers" | sort | tr '\n' ' ')" \
-        "KERNEL32.dll msvcrt.dll "
+        "$imports"
 done
 
 echo "$passed passed, $failed failed"

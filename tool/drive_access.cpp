@@ -38,6 +38,10 @@ DriveJudgement judgeDrive(const char* identification, int32_t peripheralType,
     return judgement;
 }
 
+bool driveGoesOn(const DriveJudgement& judgement, bool force) {
+    return driveTakesImage(judgement) || (force && judgement.optical);
+}
+
 bool driveTakesImage(const DriveJudgement& judgement) {
     return judgement.identified && judgement.optical && judgement.matshita &&
            judgement.matchesImage;

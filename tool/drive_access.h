@@ -35,3 +35,8 @@ DriveJudgement judgeDrive(const char* identification, int32_t peripheralType,
 // kelvo takes the drive for the image without -f: a MATSHITA CD/DVD drive of the image's
 // vendor and product.
 bool driveTakesImage(const DriveJudgement& judgement);
+
+// kelvo goes on with the drive: one it takes, or with -f (`force`) any CD/DVD drive, since a
+// MATSHITA drive may carry another name. Never another kind of device: the vendor's commands
+// mean something else to it.
+bool driveGoesOn(const DriveJudgement& judgement, bool force);

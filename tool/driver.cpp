@@ -87,10 +87,6 @@ void saveExtractedImage(const FirmwareFile& image) {
     fprintf(stderr, "the image found in the container was saved as %s\n", path);
 }
 
-void refuseAsNotMatshita(const char* deviceArgument) {
-    fprintf(stderr, "Selected drive %s does not appear to be a matshita device\n", deviceArgument);
-}
-
 void refuseFile(const FileVerdict& verdict, const char* fileName) {
     Text text = {};
     describeFileFault(&text, verdict, fileName);
@@ -105,33 +101,6 @@ void refuseOpen(Scsi* scsi, const char* deviceArgument) {
     Text text = {};
     describeOpenFailure(&text, deviceArgument, scsiOpenFailure(scsi));
     tell(text);
-}
-
-// Whether kelvo goes on with the drive for the image: a MATSHITA CD/DVD drive of the image's
-// vendor and product; with -f also another vendor's (a MATSHITA drive may carry another name)
-// or another model. A device of another kind is refused, -f or not: the vendor's commands mean
-// something else to it. Each refusal, and each check -f goes past, is told.
-bool goesOnWithDrive(const char* deviceArgument, const DeviceInquiry& inquiry,
-                     const DriveJudgement& judgement, const char* firmwareName, bool force) {
-    if (driveTakesImage(judgement)) return true;
-    Text text = {};
-    const char* const identification = inquiry.identification;
-    if (!judgement.otherKind && !judgement.matshita && !force) {
-        refuseAsNotMatshita(deviceArgument);
-        describeOtherVendor(&text, identification, false);
-        tell(text);
-        return false;
-    }
-    if (!judgement.optical) {
-        describeOtherKind(&text, deviceArgument, inquiry.peripheralType);
-        tell(text);
-        return false;
-    }
-    if (!judgement.matchesImage) say("Selected device does not match firmware\n");
-    if (!judgement.matshita) describeOtherVendor(&text, identification, true);
-    if (!judgement.matchesImage) describeOtherModel(&text, firmwareName, identification, force);
-    tell(text);
-    return force || judgement.matchesImage;
 }
 
 // The update's progress on a terminal: the share of the payload written stands after "do not
@@ -162,7 +131,7 @@ void wipeProgress(void* context, UpdateStage stage) {
 // failure's message starts on a line of its own, not after "... do not interrupt ...".
 int updateOnConsole(Scsi* scsi, const FirmwareFile& image, const char* firmwareName) {
     ConsoleProgress console = {platformOutputIsTerminal(), false};
-    const UpdateObserver observer = {&console, showProgress, wipeProgress};
+    const UpdateObserver observer = {&console, showProgress, wipeProgress, nullptr};
     const UpdateOutcome outcome =
         updateDrive(scsi, image.bytes, image.size, firmwareName, observer);
     if (outcome.end == UPDATE_FINISHED) {
@@ -228,8 +197,8 @@ int kelvoMain(int argc, char** argv) {
 
     const DeviceInquiry inquiry = inquireDevice(scsi);
     if (inquiry.identification == nullptr) {
-        refuseAsNotMatshita(deviceArgument);
         Text text = {};
+        describeNotMatshita(&text, deviceArgument);
         describeNoIdentification(&text, deviceArgument, scsiOutcome(scsi));
         tell(text);
         return 1;
@@ -237,7 +206,12 @@ int kelvoMain(int argc, char** argv) {
     say("Selected device:   %s\n", inquiry.identification);
     const DriveJudgement judgement =
         judgeDrive(inquiry.identification, inquiry.peripheralType, firmware.text);
-    if (!goesOnWithDrive(deviceArgument, inquiry, judgement, firmware.text, force)) return 1;
+    Text output = {}, errors = {};
+    describeDriveForImage(&output, &errors, deviceArgument, inquiry, judgement, firmware.text,
+                          force);
+    say("%s", output.chars);
+    tell(errors);
+    if (!driveGoesOn(judgement, force)) return 1;
     // An update the system would let begin but not finish is not begun.
     if (scsiPath(scsi) == SCSI_PATH_PASS_THROUGH &&
         !platformPassThroughCarriesUpdate(device, stderr)) {

@@ -36,6 +36,11 @@ void reportStage(const UpdateObserver& observer, UpdateStage stage) {
     if (observer.stage != nullptr) observer.stage(observer.context, stage);
 }
 
+void reportTrace(const UpdateObserver& observer, const Scsi* scsi) {
+    const char* const lines = scsiLastTrace(scsi);
+    if (observer.traced != nullptr && lines[0] != '\0') observer.traced(observer.context, lines);
+}
+
 void putBigEndian24(uint8_t* at, uint32_t value) {
     at[0] = uint8_t(value >> 16);
     at[1] = uint8_t(value >> 8);
@@ -106,6 +111,7 @@ SayResult sendFirmware(Scsi* scsi, uint8_t* image, uint32_t size, TransferProgre
         const uint32_t chunk = std::min(payload - offset, CHUNK_PAYLOAD);
         memmove(image + IMAGE_HEADER_SIZE, image + IMAGE_HEADER_SIZE + offset, chunk);
         const SayResult result = sp_write(scsi, offset, image, chunk);
+        reportTrace(observer, scsi);
         if (result != 0) return result;
         ++progress->chunksAccepted;
         progress->bytesAccepted += chunk;
@@ -119,10 +125,11 @@ SayResult sendClosingCommand(Scsi* scsi, uint8_t* buffer) {
     return scsiSay(scsi, closing, 12, buffer, ANSWER_BUFFER_SIZE, DATA_IN);
 }
 
-char* identifyRestartedDevice(Scsi* scsi) {
+char* identifyRestartedDevice(Scsi* scsi, const UpdateObserver& observer) {
     scsiSetTimeout(scsi, RESTART_QUESTION_SECONDS, 0);
     for (int32_t question = 1;; ++question) {
         char* identification = identifyDevice(scsi);
+        reportTrace(observer, scsi);
         if (identification != nullptr || question == RESTART_QUESTIONS) return identification;
         platformPause(RESTART_PAUSE_SECONDS * MILLISECONDS_PER_SECOND);
     }
@@ -143,12 +150,13 @@ UpdateOutcome updateDrive(Scsi* scsi, uint8_t* image, uint32_t size, const char*
     uint8_t answer[ANSWER_BUFFER_SIZE];
     outcome.closing = sendClosingCommand(scsi, answer);
     outcome.answer = scsiOutcome(scsi);
+    reportTrace(observer, scsi);
     outcome.end = UPDATE_FINISHED;
     // A restarting drive may fail its closing command: it took the image only if it now names
     // the image's firmware in all its characters.
     if (outcome.closing < 0) {
         reportStage(observer, UPDATE_ASKING_DRIVE);
-        outcome.driveAfterClosing = identifyRestartedDevice(scsi);
+        outcome.driveAfterClosing = identifyRestartedDevice(scsi, observer);
         const char* const now = outcome.driveAfterClosing;
         if (now == nullptr || !deviceRunsFirmware(firmwareName, now))
             outcome.end = UPDATE_NOT_TAKEN;

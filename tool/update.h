@@ -67,6 +67,9 @@ struct UpdateObserver {
     // Before the first chunk and after each one the drive accepted.
     void (*progress)(void* context, const TransferProgress& progress);
     void (*stage)(void* context, UpdateStage stage);
+    // After each command that wrote trace lines, with the lines as written: for a face whose
+    // traces do not go to a stream of their own.
+    void (*traced)(void* context, const char* lines);
 };
 
 // How an update ended.
@@ -107,4 +110,4 @@ SayResult sendClosingCommand(Scsi* scsi, uint8_t* buffer);
 // again while it does not answer, for at most RESTART_WAIT_SECONDS in all. Null when it never
 // answered.
 const int32_t RESTART_WAIT_SECONDS = 30;
-char* identifyRestartedDevice(Scsi* scsi);
+char* identifyRestartedDevice(Scsi* scsi, const UpdateObserver& observer);

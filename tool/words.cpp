@@ -188,6 +188,8 @@ void describeOtherKind(Text* text, const char* index, int32_t peripheralType) {
     addNothingWritten(text, "give kelvo the index of the CD/DVD drive (kelvo-list lists them)");
 }
 
+namespace {
+
 void describeOtherVendor(Text* text, const char* identification, bool forced) {
     textAdd(text, "%sthe drive calls itself \"%s\", not MATSHITA\n", forced ? FORCED : "",
             nameOf(identification, VENDOR_LENGTH).text);
@@ -201,6 +203,32 @@ void describeOtherModel(Text* text, const char* firmwareName, const char* identi
     textAdd(text, "%sthe image is made for \"%s\", the drive is \"%s\"\n", forced ? FORCED : "",
             nameOf(firmwareName, MODEL_LENGTH).text, nameOf(identification, MODEL_LENGTH).text);
     if (!forced) addNothingWritten(text, "find the firmware file made for the drive's model");
+}
+
+}  // namespace
+
+void describeNotMatshita(Text* text, const char* index) {
+    textAdd(text, "Selected drive %s does not appear to be a matshita device\n", index);
+}
+
+void describeDriveForImage(Text* output, Text* errors, const char* index,
+                           const DeviceInquiry& inquiry, const DriveJudgement& judgement,
+                           const char* firmwareName, bool force) {
+    if (driveTakesImage(judgement)) return;
+    const char* const identification = inquiry.identification;
+    // The vendor is said first, unforced, unless the device is no drive of this kind at all.
+    if (!judgement.otherKind && !judgement.matshita && !force) {
+        describeNotMatshita(errors, index);
+        describeOtherVendor(errors, identification, false);
+        return;
+    }
+    if (!judgement.optical) {
+        describeOtherKind(errors, index, inquiry.peripheralType);
+        return;
+    }
+    if (!judgement.matchesImage) textAdd(output, "Selected device does not match firmware\n");
+    if (!judgement.matshita) describeOtherVendor(errors, identification, true);
+    if (!judgement.matchesImage) describeOtherModel(errors, firmwareName, identification, force);
 }
 
 void describeSameFirmware(Text* text, const char* firmwareName) {

@@ -39,10 +39,15 @@ void describeOpenFailure(Text* text, const char* index, ScsiOpenFailure failure)
 void describeNoIdentification(Text* text, const char* index, const ScsiOutcome& outcome);
 void describeOtherKind(Text* text, const char* index, int32_t peripheralType);
 
-// A drive whose vendor, or whose model, is not the image's: refused, or `forced` past with -f.
-void describeOtherVendor(Text* text, const char* identification, bool forced);
-void describeOtherModel(Text* text, const char* firmwareName, const char* identification,
-                        bool forced);
+// What kelvo says of a drive it does not take for the image: why it does not go on with it,
+// or with -f (`force`) each check it goes past. `output` takes what kelvo prints on standard
+// output, `errors` what on standard error, in that order.
+void describeDriveForImage(Text* output, Text* errors, const char* index,
+                           const DeviceInquiry& inquiry, const DriveJudgement& judgement,
+                           const char* firmwareName, bool force);
+
+// "Selected drive X does not appear to be a matshita device".
+void describeNotMatshita(Text* text, const char* index);
 
 // A drive that already runs the image's firmware.
 void describeSameFirmware(Text* text, const char* firmwareName);

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Runs kelvo's window, the 32-bit kelvo-gui.exe, under Wine (scripts/wine32) on a display of
+# its own (Xvfb), with the simulated WNASPI32.DLL next to it and its drive at 0.1.0, as a
+# person would: the firmware file given on its command line (as Windows gives a file dropped
+# on the program's icon), the drive chosen and Update pressed from the keyboard, the question
+# answered. What the window shows is read back from its controls (window_texts.exe), the way
+# a screen reader reads them; what the drive received is compared with the image. Screenshots
+# of the window's states go to SHOTS.
+#
+#   gui_test.sh CASE KELVO-GUI.EXE WNASPI32.DLL WINDOW_TEXTS.EXE MAKE_IMAGE SHOTS [RUNNER...]
+#
+# CASE: update (the whole update, and "Finished"), refused_chunk (the drive refuses the
+# second chunk: kelvo's words for it), close_refused (the window cannot be closed while it
+# writes, and the update ends whole).
+set -u
+case_name=$1
+gui=$2
+library=$3
+window_texts=$4
+make_image=$5
+shots=$6
+shift 6
+runner=("$@")
+wine32=$(cd "$(dirname "$0")/.." && pwd)/scripts/wine32
+old='MATSHITADVD-RAM UJ-85J  1.00'
+new='MATSHITADVD-RAM UJ-85J  1.01'
+
+work=$(mktemp -d)
+display_pid=
+cleanup() {
+    [ -n "$display_pid" ] && kill "$display_pid" 2> /dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work" || exit 1
+mkdir -p "$shots" program
+cp "$gui" program/kelvo-gui.exe
+cp "$library" program/WNASPI32.DLL
+"${runner[@]}" "$make_image" firmware.bin 100000 "$new" > /dev/null
+printf '%s' "$old" > drive
+{
+    echo "address = 0.1.0"
+    echo "drive = Z:$work/drive"
+    echo "payload = Z:$work/payload"
+    echo "completion = later"
+    # Slow commands give a person time to try to close the window while the drive is written.
+    [ "$case_name" = close_refused ] && echo "delay_ms = 700"
+    # The drive's commands, counted from 1: the listing's INQUIRY, the update's, the chunks.
+    [ "$case_name" = refused_chunk ] && echo "check_condition_on = 4" &&
+        echo "sense = 70 00 03 00 00 00 00 06 00 00 00 00 0C 00"
+} > config
+export WNASPI32_SIM_CONFIG=Z:$work/config WINEDLLOVERRIDES=wnaspi32=n
+
+fail() {
+    echo "FAIL: $case_name: $*"
+    exit 1
+}
+
+# A display of its own, on a number the X server chose.
+exec 3> display
+Xvfb -displayfd 3 -screen 0 800x720x24 -nolisten tcp > xvfb.log 2>&1 &
+display_pid=$!
+exec 3>&-
+for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
+[ -s display ] || fail "Xvfb did not start: $(cat xvfb.log)"
+export DISPLAY=:$(cat display)
+
+# texts: what the window shows now, "ID:TEXT" a control, its title as 0.
+texts() {
+    local read
+    read=$("$wine32" "$window_texts" kelvoWindow) || return 1
+    printf '%s\n' "$read" | tr -d '\r'
+}
+shown() { texts | sed -n "s/^$1://p" | head -n 1; }  # ID
+# The titles of kelvo's windows: its own, and its question while that is open.
+title() { xdotool search --name '^kelvo' getwindowname %@ 2> /dev/null | tr '\n' ' '; }
+# until SECONDS CONDITION...: waits, a tenth of a second at a time, for the condition.
+until_true() {
+    local tries=$(($1 * 10))
+    shift
+    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+titled() { xdotool search --name "$1" > /dev/null 2>&1; }  # REGULAR-EXPRESSION
+# shot NAME: the screen where the window stands, to SHOTS/CASE-NAME.png.
+shot() {
+    local WIDTH HEIGHT X Y
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$shots/$case_name-$1.png"
+}
+key() { xdotool key --clearmodifiers "$@"; }
+
+(cd program && "$wine32" kelvo-gui.exe "Z:$work/firmware.bin" > ../gui.out 2> ../gui.err) &
+until_true 60 titled '^kelvo$' || fail "no window after a minute: $(cat gui.err)"
+window=$(xdotool search --name '^kelvo$' | head -n 1)
+until_true 20 eval '[ "$(shown 107)" = "firmware $new\\n" ]' ||
+    fail "the file's firmware is not shown: $(texts)"
+xdotool windowfocus --sync "$window"
+shot start
+
+# The drive list has the focus: the first drive, then Update, as its mnemonic.
+key Down
+until_true 10 eval '[ "$(shown 108)" = "Update writes $new to the drive at 0.1.0" ]' ||
+    fail "choosing the drive: $(texts)"
+key alt+u
+until_true 10 titled '^kelvo: update the drive\?$' || fail "no question: $(texts)"
+shot question
+key y
+
+if [ "$case_name" = close_refused ]; then
+    until_true 20 eval '[[ "$(shown 111)" == "chunk 1 of 4 written" ]]' ||
+        fail "the update did not begin: $(texts)"
+    xdotool windowfocus --sync "$window"
+    key alt+F4
+    until_true 10 eval '[[ "$(shown 108)" == "the window stays open until the update has ended"* ]]' ||
+        fail "closing was not refused in words: $(texts)"
+    shot close-refused
+    titled '^kelvo: updating' || fail "the window is gone: $(title)"
+fi
+
+until_true 60 titled '^kelvo: (Finished|not finished)$' || fail "no end after a minute: $(texts)"
+shot end
+report=$(shown 114)
+running="Selected firmware: $new\\nSelected device:   $old\\nFirmware update running, do not interrupt ..."
+if [ "$case_name" = refused_chunk ]; then
+    expected="$running\\nsp_write returned -258\\nchunk 2 of 4 failed: the drive had accepted 32768"
+    expected+=" of the image's 100000 payload bytes\\nthe drive answered CHECK CONDITION: MEDIUM"
+    expected+=" ERROR, WRITE ERROR (3/0C/00)\\nthe closing command was not sent, so the drive has"
+    expected+=" not taken the new image\\nwhat to do: leave the machine and the drive powered on"
+    expected+=" and run kelvo again with the same file (kelvo-list shows what the drive reports"
+    expected+=" now); if it fails again, keep the drive powered and try another connection or path"
+    expected+=" to it before you turn it off\\n"
+    titled '^kelvo: not finished$' || fail "the titles are $(title)"
+    [ "$(shown 112)" = "The update did not finish: see the report" ] || fail "$(texts)"
+    [ "$(cat drive)" = "$old" ] || fail "the drive now runs $(cat drive)"
+else
+    expected="${running}Finished\\n"
+    titled '^kelvo: Finished$' || fail "the titles are $(title)"
+    [ "$(shown 112)" = "Finished: the drive took the new firmware" ] || fail "$(texts)"
+    cmp -s <(tail -c +49 firmware.bin) payload || fail "the drive did not receive the payload whole"
+    [ "$(cat drive)" = "$new" ] || fail "the drive now runs $(cat drive)"
+fi
+[ "$report" = "$expected" ] || fail "the report reads: $report"
+[ ! -e extracted.dat ] && [ ! -e program/extracted.dat ] || fail "the window wrote a file"
+
+# Once the update has ended, the window closes as any window does.
+xdotool windowfocus --sync "$window"
+key alt+F4
+until_true 10 eval '! texts > /dev/null' || fail "the window did not close after the update"
+echo "passed"
