@@ -418,7 +418,7 @@ bool open(Window* window, HINSTANCE instance) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    static Window window = {};
+    Window window = {};
     window.gui = newGui();
     if (window.gui == nullptr || !open(&window, instance)) {
         MessageBoxA(nullptr, "kelvo's window could not be made: no memory", TITLE, MB_ICONERROR);
