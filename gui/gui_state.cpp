@@ -75,7 +75,6 @@ const char* openAsKelvo(Gui* gui, char* path, DeviceInquiry* inquiry, bool* runs
     *inquiry = inquireDevice(scsi);
     textAdd(&report, "%s", scsiLastTrace(scsi));
     if (inquiry->identification == nullptr) {
-        describeNotMatshita(&report, drive.index);
         describeNoIdentification(&report, drive.index, scsiOutcome(scsi));
         return nullptr;
     }

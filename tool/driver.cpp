@@ -198,7 +198,6 @@ int kelvoMain(int argc, char** argv) {
     const DeviceInquiry inquiry = inquireDevice(scsi);
     if (inquiry.identification == nullptr) {
         Text text = {};
-        describeNotMatshita(&text, deviceArgument);
         describeNoIdentification(&text, deviceArgument, scsiOutcome(scsi));
         tell(text);
         return 1;

@@ -40,6 +40,18 @@ const PeripheralTypeName PERIPHERAL_TYPE_NAMES[] = {
     {0x1F, "a device of unknown type"},
 };
 
+// What a peripheral device type is, in words: "a direct-access device (a disk)".
+const char* peripheralTypeName(int32_t type) {
+    for (const PeripheralTypeName& known : PERIPHERAL_TYPE_NAMES) {
+        if (known.type == type) return known.name;
+    }
+    return "a device of a kind without a name here";
+}
+
+void describeNotMatshita(Text* text, const char* index) {
+    textAdd(text, "Selected drive %s does not appear to be a matshita device\n", index);
+}
+
 // The first `length` characters of a drive's name, without the blanks that pad its fields.
 struct Name {
     char text[IMAGE_NAME_LENGTH + 1];
@@ -170,6 +182,7 @@ void describeOpenFailure(Text* text, const char* index, ScsiOpenFailure failure)
 }
 
 void describeNoIdentification(Text* text, const char* index, const ScsiOutcome& outcome) {
+    describeNotMatshita(text, index);
     char answer[EXPLANATION_SIZE];
     scsiExplain(outcome, answer, sizeof answer);
     textAdd(text, "the device at %s gave no identification (%s)\n", index, answer);
@@ -207,9 +220,6 @@ void describeOtherModel(Text* text, const char* firmwareName, const char* identi
 
 }  // namespace
 
-void describeNotMatshita(Text* text, const char* index) {
-    textAdd(text, "Selected drive %s does not appear to be a matshita device\n", index);
-}
 
 void describeDriveForImage(Text* output, Text* errors, const char* index,
                            const DeviceInquiry& inquiry, const DriveJudgement& judgement,
@@ -264,11 +274,4 @@ void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char*
                 firmwareName);
     textAdd(text, "the update may not have taken: power-cycle the drive and check its firmware "
                   "before using it\n");
-}
-
-const char* peripheralTypeName(int32_t type) {
-    for (const PeripheralTypeName& known : PERIPHERAL_TYPE_NAMES) {
-        if (known.type == type) return known.name;
-    }
-    return "a device of a kind without a name here";
 }

@@ -35,7 +35,8 @@ const char* fileAdvice(const FileVerdict& verdict);
 // do.
 void describeOpenFailure(Text* text, const char* index, ScsiOpenFailure failure);
 
-// A device that gave no identification, or is no CD/DVD drive: why kelvo stops.
+// A device that gave no identification ("Selected drive X does not appear to be a matshita
+// device", then what it answered), or is no CD/DVD drive: why kelvo stops.
 void describeNoIdentification(Text* text, const char* index, const ScsiOutcome& outcome);
 void describeOtherKind(Text* text, const char* index, int32_t peripheralType);
 
@@ -46,15 +47,9 @@ void describeDriveForImage(Text* output, Text* errors, const char* index,
                            const DeviceInquiry& inquiry, const DriveJudgement& judgement,
                            const char* firmwareName, bool force);
 
-// "Selected drive X does not appear to be a matshita device".
-void describeNotMatshita(Text* text, const char* index);
-
 // A drive that already runs the image's firmware.
 void describeSameFirmware(Text* text, const char* firmwareName);
 
 // The update's end, where it did not finish: where it stopped, what the drive answered, what
 // it means and what to do.
 void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName);
-
-// What a peripheral device type is, in words: "a direct-access device (a disk)".
-const char* peripheralTypeName(int32_t type);
