@@ -109,7 +109,7 @@ Listing* newListing(FILE* out) {
 
 void listingFree(Listing* listing) {
     if (listing == nullptr) return;
-    scsiClose(listing->scsi);
+    scsiFree(listing->scsi);
     fclose(listing->nowhere);
     free(listing->drives);
     free(listing);

@@ -53,8 +53,7 @@ struct Listing {
 // memory, the null device or the SCSI handle cannot be had.
 Listing* newListing(FILE* out);
 
-// Gives back what the listing holds; its SCSI handle, like every handle, lasts as long as the
-// program, closed.
+// Gives back what the listing holds, its SCSI handle among it.
 void listingFree(Listing* listing);
 
 // Lists the system's own drives and the ASPI library's, and where there are none, says what

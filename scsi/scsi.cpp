@@ -89,6 +89,15 @@ void scsiClose(Scsi* scsi) {
     scsi->selected = nullptr;
 }
 
+void scsiFree(Scsi* scsi) {
+    if (scsi == nullptr) return;
+    scsiClose(scsi);
+    if (scsi->sptx != nullptr) free(scsi->sptx->request);
+    free(scsi->sptx);
+    free(scsi->aspi);
+    free(scsi);
+}
+
 int scsiSetSenseLength(Scsi* scsi, int32_t length) {
     if (scsi == nullptr || scsi->selected == nullptr) return -1;
     if (scsi->selected == scsi->aspi) return aspiSetSenseLength(scsi->aspi, length);

@@ -75,6 +75,9 @@ struct Scsi {
 Scsi* newScsi(void);
 int scsiOpen(Scsi* scsi, const char* name);
 void scsiClose(Scsi* scsi);
+// Closes the handle and gives back what it holds, for a program that makes handles again and
+// again (a window's listings); nothing for null.
+void scsiFree(Scsi* scsi);
 int scsiSetSenseLength(Scsi* scsi, int32_t length);
 int scsiSetTimeout(Scsi* scsi, int32_t seconds, int32_t nanoseconds);
 SayResult scsiSay(Scsi* scsi, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,

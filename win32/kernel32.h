@@ -171,6 +171,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                     LPCSTR name);
 BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
 

@@ -333,15 +333,23 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
     return new FakeHandle{EVENT_HANDLE, nullptr, initialState != FALSE, manualReset != FALSE};
 }
 
-BOOL SetEvent(HANDLE event) {
+namespace {
+
+BOOL setSignalled(HANDLE event, bool signalled) {
     FakeHandle* handle = handleOf(event, EVENT_HANDLE);
     if (handle == nullptr) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    handle->signalled = true;
+    handle->signalled = signalled;
     return TRUE;
 }
+
+}  // namespace
+
+BOOL SetEvent(HANDLE event) { return setSignalled(event, true); }
+
+BOOL ResetEvent(HANDLE event) { return setSignalled(event, false); }
 
 // Nothing else runs while a test waits, so an event that is not signalled yet never will be,
 // unless the ASPI library finishes a command while the caller waits for it.
