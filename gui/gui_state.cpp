@@ -1,5 +1,6 @@
 #include "gui_state.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,32 @@ namespace {
 
 // Where only kelvo.exe goes past a refusal.
 const char* const FORCE_ELSEWHERE = "forcing stays with kelvo.exe -f";
+
+const size_t REPORT_FIRST_CAPACITY = 4096;
+
+void reportAdd(GuiReport* report, const char* text) {
+    const size_t added = strlen(text);
+    const size_t needed = report->length + added + 1;
+    if (needed > report->capacity) {
+        const size_t capacity = std::max(needed, 2 * report->capacity + REPORT_FIRST_CAPACITY);
+        char* grown = static_cast<char*>(realloc(report->chars, capacity));
+        if (grown == nullptr) return;
+        report->chars = grown;
+        report->capacity = capacity;
+    }
+    memcpy(report->chars + report->length, text, added + 1);
+    report->length += added;
+}
+
+void reportClear(GuiReport* report) {
+    free(report->chars);
+    *report = {};
+}
+
+// Starts a line of its own where the report's last one is not ended.
+void startLine(GuiReport* report) {
+    if (report->length > 0 && report->chars[report->length - 1] != '\n') reportAdd(report, "\n");
+}
 
 // What the window's update tells its face, with every trace line also kept in the report.
 struct Relay {
@@ -28,18 +55,20 @@ void relayStage(void* context, UpdateStage stage) {
     if (relay->face->stage != nullptr) relay->face->stage(relay->face->context, stage);
 }
 
-// Starts a line of its own where the report's last one is not ended.
-void startLine(Text* text) {
-    if (text->length > 0 && text->chars[text->length - 1] != '\n') textAdd(text, "\n");
-}
-
 void keepTrace(void* context, const char* lines) {
-    Text* report = &static_cast<const Relay*>(context)->gui->report;
+    GuiReport* report = &static_cast<const Relay*>(context)->gui->report;
     startLine(report);
-    textAdd(report, "%s", lines);
+    reportAdd(report, lines);
 }
 
-bool fileValid(const Gui* gui) { return gui->filePath[0] != '\0' && gui->verdict.fault == FILE_VALID; }
+// A drive is being checked or written: the drives and the file stay as they are.
+bool busy(const Gui* gui) {
+    return gui->phase == GUI_CHECKING || gui->phase == GUI_ASKING || gui->phase == GUI_UPDATING;
+}
+
+bool fileValid(const Gui* gui) {
+    return gui->filePath[0] != '\0' && !gui->fileReading && gui->verdict.fault == FILE_VALID;
+}
 
 FirmwareName firmwareOf(const Gui* gui) { return imageName(gui->file.bytes, gui->file.size); }
 
@@ -58,39 +87,14 @@ const char* whyNotFitting(const DriveJudgement& judgement) {
     return "the file does not fit: another model";
 }
 
-// The open, the INQUIRY and kelvo's judgement again, as kelvo makes them before its question,
-// their words in the report: the drive's open name, or null where kelvo would stop.
-const char* openAsKelvo(Gui* gui, char* path, DeviceInquiry* inquiry, bool* runsImage) {
-    Text& report = gui->report;
-    Scsi* scsi = gui->listing->scsi;
-    const ListedDrive& drive = guiDrive(gui, gui->selected);
-    const FirmwareName firmware = firmwareOf(gui);
-    const char* const device = driveOpen(scsi, drive.index, path);
-    textAdd(&report, "%s", scsiLastTrace(scsi));
-    if (device == nullptr) {
-        textAdd(&report, "Could not open device\n");
-        describeOpenFailure(&report, drive.index, scsiOpenFailure(scsi));
-        return nullptr;
+// Where the chosen drive of the last listing stands in `listing`: by its index, -1 where gone.
+int32_t sameDriveIn(const Gui* gui, const Listing* listing) {
+    if (!driveChosen(gui)) return -1;
+    const char* const index = guiDrive(gui, gui->selected).index;
+    for (int32_t i = 0; i < listing->driveCount; ++i) {
+        if (strcmp(listing->drives[i].index, index) == 0) return i;
     }
-    *inquiry = inquireDevice(scsi);
-    textAdd(&report, "%s", scsiLastTrace(scsi));
-    if (inquiry->identification == nullptr) {
-        describeNoIdentification(&report, drive.index, scsiOutcome(scsi));
-        return nullptr;
-    }
-    textAdd(&report, "Selected device:   %s\n", inquiry->identification);
-    const DriveJudgement judgement =
-        judgeDrive(inquiry->identification, inquiry->peripheralType, firmware.text);
-    // The window never forces: a drive that changed since the list is refused here.
-    describeDriveForImage(&report, &report, drive.index, *inquiry, judgement, firmware.text, false);
-    if (!driveGoesOn(judgement, false)) return nullptr;
-    if (scsiPath(scsi) == SCSI_PATH_PASS_THROUGH &&
-        !platformPassThroughCarriesUpdate(device, gui->listing->nowhere)) {
-        addNothingWritten(&report, PLATFORM_ACCESS_ADVICE);
-        return nullptr;
-    }
-    *runsImage = judgement.runsImage;
-    return device;
+    return -1;
 }
 
 }  // namespace
@@ -101,36 +105,44 @@ Gui* newGui(void) {
     return gui;
 }
 
-void guiRefresh(Gui* gui) {
-    if (gui->phase == GUI_UPDATING) return;
-    // A new listing for every refresh: what the last one found (and its handle) is gone.
+bool guiAskDrives(Gui* gui) {
+    if (busy(gui)) {
+        gui->drivesChanged = true;
+        return false;
+    }
+    if (gui->listingRunning) {
+        gui->listingDropped = true;
+        return false;
+    }
+    gui->listingRunning = true;
+    return true;
+}
+
+Listing* guiListDrives(void) {
     Listing* listing = newListing(nullptr);
-    if (listing == nullptr) return;
-    listingFindDrives(listing);
+    if (listing != nullptr) listingFindDrives(listing);
+    return listing;
+}
+
+bool guiDrivesListed(Gui* gui, Listing* listing) {
+    gui->listingRunning = false;
+    if (gui->listingDropped) {
+        gui->listingDropped = false;
+        listingFree(listing);
+        gui->listingRunning = true;
+        return true;
+    }
+    if (listing == nullptr) return false;  // no memory: the last listing stays
+    gui->selected = sameDriveIn(gui, listing);
     listingFree(gui->listing);
     gui->listing = listing;
-    gui->selected = -1;
-    // After an update the image in memory has been sent: it is read again for the next.
-    if (gui->phase == GUI_ENDED && gui->filePath[0] != '\0') {
-        char path[GUI_PATH_SIZE];
-        memcpy(path, gui->filePath, sizeof path);
-        guiChooseFile(gui, path);
-    }
-    gui->phase = GUI_CHOOSING;
+    return false;
 }
 
-void guiChooseFile(Gui* gui, const char* path) {
-    if (gui->phase == GUI_UPDATING) return;
-    free(gui->file.bytes);
-    gui->file = {};
-    snprintf(gui->filePath, sizeof gui->filePath, "%s", path);
-    gui->verdict = firmwareFileLoad(gui->filePath, &gui->file);
-    gui->phase = GUI_CHOOSING;
-}
-
-void guiSelectDrive(Gui* gui, int32_t drive) {
-    if (gui->phase == GUI_UPDATING) return;
-    gui->selected = drive >= 0 && drive < guiDriveCount(gui) ? drive : -1;
+bool guiDrivesPending(Gui* gui) {
+    if (busy(gui) || !gui->drivesChanged) return false;
+    gui->drivesChanged = false;
+    return true;
 }
 
 int32_t guiDriveCount(const Gui* gui) {
@@ -138,6 +150,34 @@ int32_t guiDriveCount(const Gui* gui) {
 }
 
 const ListedDrive& guiDrive(const Gui* gui, int32_t drive) { return gui->listing->drives[drive]; }
+
+void guiSelectDrive(Gui* gui, int32_t drive) {
+    if (busy(gui)) return;
+    gui->selected = drive >= 0 && drive < guiDriveCount(gui) ? drive : -1;
+}
+
+bool guiChooseFile(Gui* gui, const char* path) {
+    if (busy(gui)) return false;
+    free(gui->file.bytes);
+    gui->file = {};
+    gui->verdict = {};
+    snprintf(gui->filePath, sizeof gui->filePath, "%s", path);
+    gui->fileReading = true;
+    return true;
+}
+
+void guiReadFile(GuiFileRead* read) { read->verdict = firmwareFileLoad(read->path, &read->file); }
+
+void guiFileRead(Gui* gui, GuiFileRead* read) {
+    if (strcmp(read->path, gui->filePath) != 0) {
+        free(read->file.bytes);
+        return;
+    }
+    free(gui->file.bytes);
+    gui->file = read->file;
+    gui->verdict = read->verdict;
+    gui->fileReading = false;
+}
 
 void guiDescribeDrive(const Gui* gui, int32_t index, Text* text) {
     const ListedDrive& drive = guiDrive(gui, index);
@@ -163,13 +203,19 @@ void guiDescribeDrive(const Gui* gui, int32_t index, Text* text) {
 
 void guiDescribeFile(const Gui* gui, Text* text) {
     if (gui->filePath[0] == '\0') return;
-    if (fileValid(gui))
+    if (gui->fileReading)
+        textAdd(text, "reading the file ...\n");
+    else if (fileValid(gui))
         textAdd(text, "firmware %s\n", firmwareOf(gui).text);
     else
         describeFileFault(text, gui->verdict, gui->filePath);
 }
 
 void guiDescribeListing(const Gui* gui, Text* text) {
+    if (gui->listingRunning) {
+        textAdd(text, "asking the drives kelvo can reach who they are ...\n");
+        return;
+    }
     if (gui->listing == nullptr) return;
     for (int32_t i = 0; i < gui->listing->noteCount; ++i)
         textAdd(text, "%s\n", gui->listing->notes[i].text);
@@ -183,19 +229,26 @@ void guiDescribeListing(const Gui* gui, Text* text) {
 }
 
 bool guiMayUpdate(const Gui* gui) {
-    return gui->phase == GUI_CHOOSING && fileValid(gui) && driveChosen(gui) &&
+    return !busy(gui) && !gui->listingRunning && fileValid(gui) && driveChosen(gui) &&
            driveTakesImage(judgementOf(gui, guiDrive(gui, gui->selected)));
 }
 
 void guiDescribeNextStep(const Gui* gui, Text* text) {
-    if (gui->phase == GUI_UPDATING) {
+    if (gui->phase == GUI_CHECKING) {
+        textAdd(text, "kelvo asks the drive at %s who it is, as before every update",
+                guiDrive(gui, gui->selected).index);
+    } else if (gui->phase == GUI_ASKING) {
+        textAdd(text, "the drive is written only once you answer Yes");
+    } else if (gui->phase == GUI_UPDATING) {
         textAdd(text, "the update runs: keep the machine on and this window open until it ends");
-    } else if (gui->phase == GUI_ENDED) {
-        textAdd(text, "to update again, choose the file or refresh the drives");
     } else if (gui->filePath[0] == '\0') {
         textAdd(text, "choose the firmware file");
+    } else if (gui->fileReading) {
+        textAdd(text, "wait while the file is read");
     } else if (!fileValid(gui)) {
         textAdd(text, "%s", fileAdvice(gui->verdict));
+    } else if (gui->listingRunning) {
+        textAdd(text, "wait while kelvo asks the drives");
     } else if (!driveChosen(gui)) {
         textAdd(text, guiDriveCount(gui) == 0 ? "no drive to update was found"
                                               : "choose the drive to update");
@@ -210,58 +263,98 @@ void guiDescribeNextStep(const Gui* gui, Text* text) {
     }
 }
 
+bool guiStartChecking(Gui* gui, char* index, char* path) {
+    if (!guiMayUpdate(gui)) return false;
+    snprintf(index, LISTED_INDEX_SIZE, "%s", guiDrive(gui, gui->selected).index);
+    snprintf(path, GUI_PATH_SIZE, "%s", gui->filePath);
+    gui->phase = GUI_CHECKING;
+    gui->heading = nullptr;
+    gui->outcome = {};
+    reportClear(&gui->report);
+    return true;
+}
+
+void guiChecked(Gui* gui, const UpdateDecision& decision) {
+    gui->decision = decision;
+    Said said = {};
+    describeDecision(&said, decision, guiDrive(gui, gui->selected).index, gui->filePath);
+    for (int32_t part = 0; part < said.count; ++part) reportAdd(&gui->report, said.parts[part].chars);
+    if (decision.end == DECISION_ASK) {
+        gui->phase = GUI_ASKING;
+        return;
+    }
+    decisionFree(&gui->decision);
+    gui->heading = HEADING_NOTHING_WRITTEN;
+    gui->phase = GUI_ENDED;
+}
+
 void guiDescribeConfirmation(const Gui* gui, Text* text) {
-    if (!guiMayUpdate(gui)) return;
-    const ListedDrive& drive = guiDrive(gui, gui->selected);
+    if (gui->phase != GUI_ASKING) return;
+    const UpdateDecision& decision = gui->decision;
     textAdd(text, "Write the firmware to the drive?\n\n");
-    textAdd(text, "the file's firmware:   %s\n", firmwareOf(gui).text);
-    textAdd(text, "the drive at %s now:   %s\n\n", drive.index, drive.identification);
+    textAdd(text, "the file's firmware:   %s\n", decision.firmware.text);
+    textAdd(text, "the drive at %s now:   %s\n\n", guiDrive(gui, gui->selected).index,
+            decision.inquiry.identification);
+    if (decision.judgement.runsImage) {
+        describeSameFirmware(text, decision.firmware.text);
+        textAdd(text, "\n");
+    }
     textAdd(text, "Once begun, the update cannot be stopped. Keep the machine powered (a laptop "
                   "on its charger) until kelvo says the update has ended.");
 }
 
-bool guiStartUpdate(Gui* gui) {
-    if (!guiMayUpdate(gui)) return false;
-    gui->phase = GUI_UPDATING;
-    gui->finished = false;
-    gui->report = {};
-    return true;
-}
-
-void guiUpdateNotStarted(Gui* gui) {
-    if (gui->phase == GUI_UPDATING) gui->phase = GUI_CHOOSING;
+bool guiAnswer(Gui* gui, bool yes) {
+    if (gui->phase != GUI_ASKING) return false;
+    if (yes) {
+        gui->phase = GUI_UPDATING;
+        return true;
+    }
+    decisionFree(&gui->decision);
+    reportClear(&gui->report);
+    gui->phase = GUI_CHOOSING;
+    return false;
 }
 
 void guiRunUpdate(Gui* gui, const UpdateObserver& observer) {
     if (gui->phase != GUI_UPDATING) return;
-    Text& report = gui->report;
-    const FirmwareName firmware = firmwareOf(gui);
-    textAdd(&report, "Selected firmware: %s\n", firmware.text);
-    char path[DEVICE_PATH_SIZE];
-    DeviceInquiry inquiry = {nullptr, -1};
-    bool runsImage = false;
-    if (openAsKelvo(gui, path, &inquiry, &runsImage) == nullptr) {
-        scsiClose(gui->listing->scsi);
-        return;
-    }
-    if (runsImage) describeSameFirmware(&report, firmware.text);
-    textAdd(&report, "Firmware update running, do not interrupt ...");
+    UpdateDecision& decision = gui->decision;
+    GuiReport* report = &gui->report;
+    reportAdd(report, "Firmware update running, do not interrupt ...");
     Relay relay = {gui, &observer};
     const UpdateObserver relayed = {&relay, relayProgress, relayStage, keepTrace};
     UpdateShield* shield = newUpdateShield(gui->listing->nowhere);
-    const UpdateOutcome outcome =
-        updateDrive(gui->listing->scsi, gui->file.bytes, gui->file.size, firmware.text, relayed);
+    gui->outcome = updateDrive(decision.scsi, decision.image.bytes, decision.image.size,
+                               decision.firmware.text, relayed);
     updateShieldLower(shield);
-    gui->finished = outcome.end == UPDATE_FINISHED;
-    if (gui->finished) {
-        textAdd(&report, "Finished\n");
+    if (gui->outcome.end == UPDATE_FINISHED) {
+        reportAdd(report, "Finished\n");
     } else {
-        startLine(&report);
-        describeUpdateFailure(&report, outcome, firmware.text);
+        startLine(report);
+        Text failure = {};
+        describeUpdateFailure(&failure, gui->outcome, decision.firmware.text);
+        reportAdd(report, failure.chars);
     }
-    scsiClose(gui->listing->scsi);
+    scsiClose(decision.scsi);
+}
+
+void guiUpdateNotStarted(Gui* gui) {
+    if (gui->phase != GUI_UPDATING) return;
+    decisionFree(&gui->decision);
+    reportClear(&gui->report);
+    gui->phase = GUI_CHOOSING;
 }
 
 void guiEndUpdate(Gui* gui) {
-    if (gui->phase == GUI_UPDATING) gui->phase = GUI_ENDED;
+    if (gui->phase != GUI_UPDATING) return;
+    gui->heading = updateHeading(gui->outcome);
+    free(gui->outcome.driveAfterClosing);
+    gui->outcome.driveAfterClosing = nullptr;
+    decisionFree(&gui->decision);
+    gui->phase = GUI_ENDED;
+    // The drive may name other firmware now, or have restarted as another device.
+    gui->drivesChanged = true;
+}
+
+const char* guiReport(const Gui* gui) {
+    return gui->report.chars != nullptr ? gui->report.chars : "";
 }

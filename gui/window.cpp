@@ -1,9 +1,12 @@
 // kelvo's window: the drives, the file, an Update button and the update's end, in standard
-// controls, over the state that gui_state.cpp keeps. The update runs on a thread of its own,
-// which tells the window its progress and its end by posted messages.
+// controls, over the state that gui_state.cpp keeps. Every step that waits on a drive or a
+// file (listing the drives, reading the file, the checks before the question, the update) runs
+// on a thread of its own, which tells the window its progress and its result by posted
+// messages: the window answers meanwhile.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <dbt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,9 +40,15 @@ enum Control : int {
     COPY,
 };
 
-// What the update's thread posts to the window.
+// What the threads post to the window.
 const UINT PROGRESS_MESSAGE = WM_APP + 1;  // wParam: chunks accepted, lParam: chunks
-const UINT ENDED_MESSAGE = WM_APP + 2;
+const UINT STAGE_MESSAGE = WM_APP + 2;     // wParam: the update's stage
+const UINT JOB_DONE_MESSAGE = WM_APP + 3;  // lParam: the Job that ended
+
+// The system's notices of drives coming and going arrive in bursts (a volume, then its
+// device): the drives are listed again once they have been quiet this long.
+const UINT_PTR DRIVES_CHANGED_TIMER = 1;
+const UINT DRIVES_QUIET_MILLISECONDS = 700;
 
 // Layout in pixels at 96 dots per inch, scaled to the screen's.
 const int WIDTH = 680, MARGIN = 12, ROW = 24, BUTTON_WIDTH = 120, GAP = 8;
@@ -54,24 +63,54 @@ struct Window {
     HFONT font;
     HFONT bigFont;
     int dpi;
-    HANDLE worker;
+    bool showingDrives;  // the list is being filled: its notices are the window's own
+    TransferProgress progress;  // the update's, as last posted
+    struct Job* waiting;  // the jobs not yet started, the first first
+    bool jobRunning;
+};
+
+// One step that waits on a drive or a file, run on a thread of its own; the window takes its
+// result back and frees it.
+enum JobKind {
+    LIST_DRIVES,
+    READ_FILE,
+    CHECK_DRIVE,
+    RUN_UPDATE,
+};
+
+struct Job {
+    JobKind kind;
+    Window* window;
+    Job* next;                       // the next job waiting
+    Listing* listing;                // LIST_DRIVES
+    GuiFileRead read;                // READ_FILE
+    char index[LISTED_INDEX_SIZE];   // CHECK_DRIVE
+    char path[GUI_PATH_SIZE];
+    UpdateDecision decision;
 };
 
 HWND control(const Window& window, Control id) { return window.controls[id]; }
 
 int scaled(const Window& window, int pixels) { return MulDiv(pixels, window.dpi, 96); }
 
-// The text of a report as an edit control shows it: CR LF for every line end.
-void setLines(HWND handle, const char* text) {
+// A text with CR LF for every line end, as an edit control and the clipboard take it: a new
+// heap string, null when memory runs out.
+char* newCrLfText(const char* text) {
     const size_t length = strlen(text);
     char* shown = static_cast<char*>(malloc(2 * length + 1));
-    if (shown == nullptr) return;
+    if (shown == nullptr) return nullptr;
     size_t at = 0;
     for (size_t i = 0; i < length; ++i) {
         if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) shown[at++] = '\r';
         shown[at++] = text[i];
     }
     shown[at] = '\0';
+    return shown;
+}
+
+void setLines(HWND handle, const char* text) {
+    char* shown = newCrLfText(text);
+    if (shown == nullptr) return;
     SetWindowTextA(handle, shown);
     free(shown);
 }
@@ -99,24 +138,25 @@ void addColumn(HWND list, int column, const char* name, int width) {
     SendMessageA(list, LVM_INSERTCOLUMNA, WPARAM(column), reinterpret_cast<LPARAM>(&entry));
 }
 
+// Each label is made just before the control it names: its mnemonic moves the focus to the
+// next control that takes it, and the order made is the order of Tab.
 void makeControls(Window* window) {
     const int inner = WIDTH - 2 * MARGIN;
     const int right = WIDTH - MARGIN - BUTTON_WIDTH;
     int y = MARGIN;
     make(window, DRIVES_LABEL, "STATIC", "&Drives kelvo can reach:", 0, MARGIN, y + 4,
          inner - BUTTON_WIDTH, ROW - 4);
+    HWND list = make(window, DRIVES, WC_LISTVIEWA, "",
+                     WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, MARGIN,
+                     y + ROW + GAP, inner, 130, WS_EX_CLIENTEDGE);
     make(window, REFRESH, "BUTTON", "&Refresh", WS_TABSTOP | BS_PUSHBUTTON, right, y,
          BUTTON_WIDTH, ROW);
-    y += ROW + GAP;
-    HWND list = make(window, DRIVES, WC_LISTVIEWA, "",
-                     WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, MARGIN, y,
-                     inner, 130, WS_EX_CLIENTEDGE);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     addColumn(list, 0, "Index", scaled(*window, 70));
     addColumn(list, 1, "Way", scaled(*window, 90));
     addColumn(list, 2, "Drive", scaled(*window, 220));
     addColumn(list, 3, "kelvo says", scaled(*window, 270));
-    y += 130 + 4;
+    y += ROW + GAP + 130 + 4;
     make(window, LISTING, "STATIC", "", 0, MARGIN, y, inner, 2 * ROW);
     y += 2 * ROW + GAP;
     make(window, FILE_LABEL, "STATIC", "&Firmware file:", 0, MARGIN, y + 4, 100, ROW - 4);
@@ -140,18 +180,18 @@ void makeControls(Window* window) {
     y += 36 + GAP;
     make(window, REPORT_LABEL, "STATIC", "Re&port:", 0, MARGIN, y + 4, inner - BUTTON_WIDTH,
          ROW - 4);
-    make(window, COPY, "BUTTON", "C&opy report", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED,
-         right, y, BUTTON_WIDTH, ROW);
-    y += ROW + 4;
     make(window, REPORT, "EDIT", "",
          WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
-         MARGIN, y, inner, 150, WS_EX_CLIENTEDGE);
+         MARGIN, y + ROW + 4, inner, 150, WS_EX_CLIENTEDGE);
+    make(window, COPY, "BUTTON", "C&opy report", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED,
+         right, y, BUTTON_WIDTH, ROW);
 }
 
 // The drive list as the state holds it, each row in kelvo's words.
-void showDrives(const Window& window) {
-    HWND list = control(window, DRIVES);
-    const Gui* gui = window.gui;
+void showDrives(Window* window) {
+    HWND list = control(*window, DRIVES);
+    const Gui* gui = window->gui;
+    window->showingDrives = true;
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     for (int32_t i = 0; i < guiDriveCount(gui); ++i) {
         const ListedDrive& drive = guiDrive(gui, i);
@@ -176,6 +216,21 @@ void showDrives(const Window& window) {
         state.state = LVIS_SELECTED | LVIS_FOCUSED;
         SendMessageA(list, LVM_SETITEMSTATE, WPARAM(gui->selected), reinterpret_cast<LPARAM>(&state));
     }
+    window->showingDrives = false;
+}
+
+// How the last update ended, in large letters and in the title.
+void showEnd(const Window& window) {
+    const Gui* gui = window.gui;
+    setLines(control(window, REPORT), guiReport(gui));
+    SetWindowTextA(control(window, STATUS), gui->heading != nullptr ? gui->heading : "");
+    if (gui->phase != GUI_ENDED || gui->heading == nullptr) return;
+    const char* end = "not finished";
+    if (gui->heading == HEADING_NOTHING_WRITTEN) end = "nothing written";
+    else if (gui->outcome.end == UPDATE_FINISHED) end = "Finished";
+    char title[128];
+    snprintf(title, sizeof title, "%s: %s", TITLE, end);
+    SetWindowTextA(window.handle, title);
 }
 
 // Everything the state says, and which controls may start anything.
@@ -189,35 +244,92 @@ void showState(const Window& window) {
     setText(window, FILE_WORDS, file);
     setText(window, NEXT_STEP, next);
     SetWindowTextA(control(window, FILE_PATH), gui->filePath);
-    const bool idle = gui->phase != GUI_UPDATING;
+    const bool idle = gui->phase == GUI_CHOOSING || gui->phase == GUI_ENDED;
     EnableWindow(control(window, UPDATE), guiMayUpdate(gui));
-    for (Control id : {DRIVES, REFRESH, CHOOSE}) EnableWindow(control(window, id), idle);
-    EnableWindow(control(window, COPY), gui->phase == GUI_ENDED);
+    EnableWindow(control(window, REFRESH), idle && !gui->listingRunning);
+    for (Control id : {DRIVES, CHOOSE}) EnableWindow(control(window, id), idle);
+    EnableWindow(control(window, COPY), idle && guiReport(gui)[0] != '\0');
 }
 
-void showEnd(const Window& window) {
-    const Gui* gui = window.gui;
-    setLines(control(window, REPORT), gui->report.chars);
-    const char* const status = gui->finished ? "Finished: the drive took the new firmware"
-                                             : "The update did not finish: see the report";
-    SetWindowTextA(control(window, STATUS), status);
-    char title[128];
-    snprintf(title, sizeof title, "%s: %s", TITLE, gui->finished ? "Finished" : "not finished");
-    SetWindowTextA(window.handle, title);
-}
-
-void refresh(Window* window) {
-    SetCursor(LoadCursor(nullptr, IDC_WAIT));
-    guiRefresh(window->gui);
-    showDrives(*window);
+void showAll(Window* window) {
+    showDrives(window);
     showState(*window);
-    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+}
+
+void postProgress(void* context, const TransferProgress& progress) {
+    PostMessageA(static_cast<HWND>(context), PROGRESS_MESSAGE, progress.chunksAccepted,
+                 LPARAM(progress.chunks));
+}
+
+void postStage(void* context, UpdateStage stage) {
+    PostMessageA(static_cast<HWND>(context), STAGE_MESSAGE, WPARAM(stage), 0);
+}
+
+DWORD WINAPI runJob(LPVOID argument) {
+    Job* job = static_cast<Job*>(argument);
+    switch (job->kind) {
+    case LIST_DRIVES: job->listing = guiListDrives(); break;
+    case READ_FILE: guiReadFile(&job->read); break;
+    case CHECK_DRIVE: job->decision = decideUpdate(job->index, job->path, false); break;
+    case RUN_UPDATE:
+        guiRunUpdate(job->window->gui,
+                     {job->window->handle, postProgress, postStage, nullptr});
+        break;
+    }
+    PostMessageA(job->window->handle, JOB_DONE_MESSAGE, 0, reinterpret_cast<LPARAM>(job));
+    return 0;
+}
+
+// A new job of `kind`, null when memory runs out.
+Job* newJob(Window* window, JobKind kind) {
+    Job* job = static_cast<Job*>(calloc(1, sizeof(Job)));
+    if (job == nullptr) return nullptr;
+    job->kind = kind;
+    job->window = window;
+    return job;
+}
+
+// Starts the first job waiting, where none runs, on a thread of its own; where none can be
+// had, on the window's own, which then waits for it. One job runs at a time: the layers below
+// serve one caller, and under Wine a file read beside the ASPI library's first load was seen
+// to wait for ever.
+void startWaitingJob(Window* window) {
+    Job* job = window->waiting;
+    if (window->jobRunning || job == nullptr) return;
+    window->waiting = job->next;
+    window->jobRunning = true;
+    HANDLE thread = CreateThread(nullptr, 0, runJob, job, 0, nullptr);
+    if (thread != nullptr)
+        CloseHandle(thread);
+    else
+        runJob(job);
+}
+
+void startJob(Job* job) {
+    Window* window = job->window;
+    job->next = nullptr;
+    Job** last = &window->waiting;
+    while (*last != nullptr) last = &(*last)->next;
+    *last = job;
+    startWaitingJob(window);
+}
+
+void askDrives(Window* window) {
+    if (!guiAskDrives(window->gui)) return;
+    Job* job = newJob(window, LIST_DRIVES);
+    if (job != nullptr) startJob(job);
+    else guiDrivesListed(window->gui, nullptr);
+    showState(*window);
 }
 
 void chooseFile(Window* window, const char* path) {
-    guiChooseFile(window->gui, path);
-    showDrives(*window);
-    showState(*window);
+    if (!guiChooseFile(window->gui, path)) return;
+    Job* job = newJob(window, READ_FILE);
+    if (job != nullptr) {
+        snprintf(job->read.path, sizeof job->read.path, "%s", path);
+        startJob(job);
+    }
+    showAll(window);
 }
 
 void askForFile(Window* window) {
@@ -230,18 +342,6 @@ void askForFile(Window* window) {
     dialog.nMaxFile = sizeof path;
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
     if (GetOpenFileNameA(&dialog)) chooseFile(window, path);
-}
-
-void postProgress(void* context, const TransferProgress& progress) {
-    PostMessageA(static_cast<HWND>(context), PROGRESS_MESSAGE, progress.chunksAccepted,
-                 LPARAM(progress.chunks));
-}
-
-DWORD WINAPI runUpdate(LPVOID argument) {
-    Window* window = static_cast<Window*>(argument);
-    guiRunUpdate(window->gui, {window->handle, postProgress, nullptr, nullptr});
-    PostMessageA(window->handle, ENDED_MESSAGE, 0, 0);
-    return 0;
 }
 
 // Holds a logoff or shutdown with a reason Windows shows, where Windows has the call.
@@ -259,79 +359,149 @@ void holdSessionEnd(const Window& window, bool hold) {
     }
 }
 
-void startUpdate(Window* window) {
-    Text question = {};
-    guiDescribeConfirmation(window->gui, &question);
-    if (question.length == 0) return;
-    const int answer = MessageBoxA(window->handle, question.chars, "kelvo: update the drive?",
-                                   MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING);
-    if (answer != IDYES || !guiStartUpdate(window->gui)) return;
+// Update pressed: kelvo's checks before its question, on a thread, since the drive may be
+// slow to answer.
+void startChecking(Window* window) {
+    Job* job = newJob(window, CHECK_DRIVE);
+    if (job == nullptr) return;
+    if (!guiStartChecking(window->gui, job->index, job->path)) {
+        free(job);
+        return;
+    }
+    showEnd(*window);
+    SetWindowTextA(window->handle, TITLE);
     showState(*window);
-    SetWindowTextA(control(*window, STATUS), "");
-    setLines(control(*window, REPORT), "");
+    startJob(job);
+}
+
+void startUpdate(Window* window) {
+    Job* job = newJob(window, RUN_UPDATE);
+    if (job == nullptr) {
+        guiUpdateNotStarted(window->gui);
+        return;
+    }
+    startJob(job);
+    window->progress = {};
+    SetWindowTextA(control(*window, CHUNKS), "");
     SetWindowTextA(window->handle, "kelvo: updating, do not interrupt");
     holdSessionEnd(*window, true);
-    window->worker = CreateThread(nullptr, 0, runUpdate, window, 0, nullptr);
-    if (window->worker == nullptr) {
-        guiUpdateNotStarted(window->gui);
-        holdSessionEnd(*window, false);
-        showState(*window);
+}
+
+// The checks' decision: a refusal is shown as the update's end, with nothing written; else
+// the question, with No as its default answer.
+void checked(Window* window, const UpdateDecision& decision) {
+    guiChecked(window->gui, decision);
+    showState(*window);
+    Text question = {};
+    guiDescribeConfirmation(window->gui, &question);
+    if (question.length > 0) {
+        const int answer = MessageBoxA(window->handle, question.chars, "kelvo: update the drive?",
+                                       MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING);
+        if (guiAnswer(window->gui, answer == IDYES)) startUpdate(window);
     }
-}
-
-void showProgress(const Window& window, WPARAM accepted, LPARAM chunks) {
-    HWND bar = control(window, PROGRESS);
-    SendMessageA(bar, PBM_SETRANGE32, 0, chunks > 0 ? chunks : 1);
-    SendMessageA(bar, PBM_SETPOS, chunks > 0 ? accepted : 1, 0);
-    char words[80];
-    snprintf(words, sizeof words, "chunk %u of %u written", unsigned(accepted), unsigned(chunks));
-    SetWindowTextA(control(window, CHUNKS), words);
-}
-
-void ended(Window* window) {
-    WaitForSingleObject(window->worker, INFINITE);
-    CloseHandle(window->worker);
-    window->worker = nullptr;
-    guiEndUpdate(window->gui);
-    holdSessionEnd(*window, false);
     showEnd(*window);
     showState(*window);
 }
 
-void copyReport(const Window& window) {
-    const char* const report = window.gui->report.chars;
-    const size_t length = strlen(report);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, 2 * length + 1);
-    if (memory == nullptr || !OpenClipboard(window.handle)) return;
-    char* text = static_cast<char*>(GlobalLock(memory));
-    size_t at = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (report[i] == '\n') text[at++] = '\r';
-        text[at++] = report[i];
+void showProgress(Window* window, WPARAM accepted, LPARAM chunks) {
+    window->progress.chunksAccepted = uint32_t(accepted);
+    window->progress.chunks = uint32_t(chunks);
+    HWND bar = control(*window, PROGRESS);
+    SendMessageA(bar, PBM_SETRANGE32, 0, chunks > 0 ? chunks : 1);
+    SendMessageA(bar, PBM_SETPOS, chunks > 0 ? accepted : 1, 0);
+    Text words = {};
+    describeStage(&words, UPDATE_WRITING, window->progress);
+    SetWindowTextA(control(*window, CHUNKS), words.chars);
+}
+
+void showStage(const Window& window, WPARAM stage) {
+    Text words = {};
+    describeStage(&words, UpdateStage(stage), window.progress);
+    if (words.length > 0 && stage != UPDATE_WRITING)
+        SetWindowTextA(control(window, CHUNKS), words.chars);
+}
+
+void updateEnded(Window* window) {
+    guiEndUpdate(window->gui);
+    holdSessionEnd(*window, false);
+    showEnd(*window);
+    FLASHWINFO flash = {sizeof flash, window->handle, FLASHW_TRAY | FLASHW_TIMERNOFG, 0, 0};
+    if (GetForegroundWindow() != window->handle) FlashWindowEx(&flash);
+}
+
+void jobDone(Window* window, Job* job) {
+    Gui* gui = window->gui;
+    window->jobRunning = false;
+    startWaitingJob(window);
+    switch (job->kind) {
+    case LIST_DRIVES:
+        if (guiDrivesListed(gui, job->listing)) {
+            job->listing = nullptr;
+            job->kind = LIST_DRIVES;
+            startJob(job);
+            showState(*window);
+            return;
+        }
+        break;
+    case READ_FILE: guiFileRead(gui, &job->read); break;
+    case CHECK_DRIVE: checked(window, job->decision); break;
+    case RUN_UPDATE: updateEnded(window); break;
     }
-    text[at] = '\0';
-    GlobalUnlock(memory);
+    free(job);
+    if (guiDrivesPending(gui)) askDrives(window);
+    showAll(window);
+}
+
+void copyReport(const Window& window) {
+    char* text = newCrLfText(guiReport(window.gui));
+    if (text == nullptr) return;
+    const size_t size = strlen(text) + 1;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    void* locked = memory != nullptr ? GlobalLock(memory) : nullptr;
+    if (locked != nullptr) {
+        memcpy(locked, text, size);
+        GlobalUnlock(memory);
+    }
+    free(text);
+    if (locked == nullptr || !OpenClipboard(window.handle)) {
+        if (memory != nullptr) GlobalFree(memory);
+        return;
+    }
     EmptyClipboard();
-    SetClipboardData(CF_TEXT, memory);
+    // Once taken, the memory is the clipboard's.
+    if (SetClipboardData(CF_TEXT, memory) == nullptr) GlobalFree(memory);
     CloseClipboard();
 }
 
 void command(Window* window, int id) {
-    const bool updating = window->gui->phase == GUI_UPDATING;
-    if (updating) return;
     switch (id) {
-    case REFRESH: refresh(window); break;
+    case REFRESH: askDrives(window); break;
     case CHOOSE: askForFile(window); break;
-    case UPDATE: startUpdate(window); break;
+    case UPDATE: startChecking(window); break;
     case COPY: copyReport(*window); break;
     default: break;
     }
 }
 
-void driveChosen(Window* window, const NMLISTVIEW* change) {
-    if ((change->uNewState & LVIS_SELECTED) == 0 || window->gui->phase == GUI_UPDATING) return;
-    guiSelectDrive(window->gui, change->iItem);
+// A change of the list's selection, a cleared one included.
+void selectionChanged(Window* window, const NMLISTVIEW* change) {
+    if (window->showingDrives || (change->uChanged & LVIF_STATE) == 0) return;
+    const LRESULT chosen =
+        SendMessageA(control(*window, DRIVES), LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED);
+    guiSelectDrive(window->gui, int32_t(chosen));
     showState(*window);
+}
+
+// A volume arrived or left (not a disc put in or taken out), or a device did (a drive reached
+// only through ASPI has no volume): the drives are listed again once the burst of notices the
+// system sends to every window is over.
+void devicesChanged(Window* window, WPARAM event, const DEV_BROADCAST_HDR* header) {
+    const bool volume = (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) &&
+                        header != nullptr && header->dbch_devicetype == DBT_DEVTYP_VOLUME &&
+                        (reinterpret_cast<const DEV_BROADCAST_VOLUME*>(header)->dbcv_flags &
+                         DBTF_MEDIA) == 0;
+    if (!volume && event != DBT_DEVNODES_CHANGED) return;
+    SetTimer(window->handle, DRIVES_CHANGED_TIMER, DRIVES_QUIET_MILLISECONDS, nullptr);
 }
 
 LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -344,14 +514,26 @@ LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARA
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header->idFrom == DRIVES && header->code == LVN_ITEMCHANGED)
-            driveChosen(window, reinterpret_cast<const NMLISTVIEW*>(lParam));
+            selectionChanged(window, reinterpret_cast<const NMLISTVIEW*>(lParam));
         return 0;
     }
     case PROGRESS_MESSAGE:
-        showProgress(*window, wParam, lParam);
+        showProgress(window, wParam, lParam);
         return 0;
-    case ENDED_MESSAGE:
-        ended(window);
+    case STAGE_MESSAGE:
+        showStage(*window, wParam);
+        return 0;
+    case JOB_DONE_MESSAGE:
+        jobDone(window, reinterpret_cast<Job*>(lParam));
+        return 0;
+    case WM_DEVICECHANGE:
+        if (window != nullptr)
+            devicesChanged(window, wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != DRIVES_CHANGED_TIMER) return 0;
+        KillTimer(handle, DRIVES_CHANGED_TIMER);
+        askDrives(window);
         return 0;
     case WM_CLOSE:
         if (updating) {
@@ -426,7 +608,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     }
     ShowWindow(window.handle, show);
     UpdateWindow(window.handle);
-    refresh(&window);
+    askDrives(&window);
     // A file given on the command line, as Windows gives one dropped on the program's icon.
     if (__argc > 1) chooseFile(&window, __argv[1]);
     SetFocus(control(window, DRIVES));

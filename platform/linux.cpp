@@ -60,11 +60,13 @@ void platformPause(uint32_t milliseconds) {
 
 // A block node (/dev/srN) passes commands off the kernel's harmless list, the closing one among
 // them, only with CAP_SYS_RAWIO; any other node opened for writing passes every command.
-bool platformPassThroughCarriesUpdate(const char* device, FILE* errors) {
+bool platformPassThroughCarriesUpdate(const char* device, char* lack, size_t size) {
     struct stat status;
     if (stat(device, &status) != 0 || !S_ISBLK(status.st_mode) || mayUseRawIo()) return true;
-    fprintf(errors, "update not started: through %s the kernel passes the drive's closing command "
-                    "only for root or a process with CAP_SYS_RAWIO\n", device);
+    snprintf(lack, size,
+             "update not started: through %s the kernel passes the drive's closing command only "
+             "for root or a process with CAP_SYS_RAWIO\n",
+             device);
     return false;
 }
 

@@ -2,6 +2,7 @@
 // each system, chosen when linking: windows.cpp (through kernel32) and linux.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -9,8 +10,9 @@
 void platformPause(uint32_t milliseconds);
 
 // Whether the pass-through carries every command of an update, the closing one included, to
-// `device` (the name it was opened by) for this process; if not, says on `errors` what it lacks.
-bool platformPassThroughCarriesUpdate(const char* device, FILE* errors);
+// `device` (the name it was opened by) for this process; if not, `lack` (of `size` bytes) takes
+// a line that says what it lacks.
+bool platformPassThroughCarriesUpdate(const char* device, char* lack, size_t size);
 
 // Whether standard output is a terminal (a console on Windows), where a line may be redrawn.
 bool platformOutputIsTerminal();

@@ -59,7 +59,7 @@ void platformPause(uint32_t milliseconds) { Sleep(milliseconds); }
 
 // The storage port driver hands any CDB on for a process that could open the drive for
 // reading and writing, which the open has already proven.
-bool platformPassThroughCarriesUpdate(const char*, FILE*) { return true; }
+bool platformPassThroughCarriesUpdate(const char*, char*, size_t) { return true; }
 
 bool platformOutputIsTerminal() {
     DWORD mode = 0;
@@ -87,12 +87,20 @@ void platformHoldOwnConsole(FILE* notices) {
     ReadConsoleA(input, line, sizeof line, &read, nullptr);
 }
 
+// A process that updates again (kelvo's window) raises the one shield it made again, so that
+// a window left open all day does not gather a shield and an event for every update.
 UpdateShield* newUpdateShield(FILE* notices) {
-    UpdateShield* shield = new (std::nothrow) UpdateShield();
-    if (shield == nullptr) return nullptr;
+    UpdateShield* shield = raisedShield.load();
+    if (shield == nullptr) {
+        shield = new (std::nothrow) UpdateShield();
+        if (shield == nullptr) return nullptr;
+        shield->updateOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        raisedShield.store(shield);
+    } else if (shield->updateOver != nullptr) {
+        ResetEvent(shield->updateOver);
+    }
     shield->notices = notices;
-    shield->updateOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    raisedShield.store(shield);
+    shield->noticed.store(false);
     SetConsoleCtrlHandler(holdUpdate, TRUE);
     shield->setExecutionState =
         systemCall<SetThreadExecutionStateEntry>("KERNEL32", "SetThreadExecutionState");

@@ -1,15 +1,18 @@
-// kelvo's window without the window: what it offers for each file and drive, and the update
-// it runs, over simulated drives behind the scriptable kernel32's drive letters.
+// kelvo's window without the window: what it offers for each file and drive, the checks before
+// its question and the update it runs, over simulated drives behind the scriptable kernel32's
+// drive letters. The steps the window runs on threads run here one after the other.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "fake_kernel32.h"
 #include "gui_state.h"
+#include "run_kelvo.h"
 #include "test_images.h"
 
 namespace {
@@ -18,6 +21,7 @@ typedef std::vector<uint8_t> Bytes;
 
 const char* const OLD = "MATSHITADVD-RAM UJ-85J  1.00";
 const char* const NEW = "MATSHITADVD-RAM UJ-85J  1.01";
+const char* const PLEXTOR = "PLEXTOR DVDR   PX-716A  1.11";
 
 std::string textOf(void (*describe)(const Gui*, Text*), const Gui* gui) {
     Text text = {};
@@ -29,6 +33,33 @@ std::string driveWords(const Gui* gui, int32_t drive) {
     Text text = {};
     guiDescribeDrive(gui, drive, &text);
     return text.chars;
+}
+
+// The window's steps, each run where the window would run it on a thread.
+void listDrives(Gui* gui) {
+    if (guiAskDrives(gui))
+        while (guiDrivesListed(gui, guiListDrives())) {
+        }
+}
+
+void chooseFile(Gui* gui, const std::string& path) {
+    ASSERT_TRUE(guiChooseFile(gui, path.c_str()));
+    GuiFileRead read = {};
+    snprintf(read.path, sizeof read.path, "%s", path.c_str());
+    guiReadFile(&read);
+    guiFileRead(gui, &read);
+}
+
+// Update pressed: the checks, then the question answered `yes`, then the update to its end.
+void pressUpdate(Gui* gui, bool yes, const UpdateObserver& observer = {}) {
+    char index[LISTED_INDEX_SIZE], path[GUI_PATH_SIZE];
+    ASSERT_TRUE(guiStartChecking(gui, index, path));
+    EXPECT_FALSE(guiMayUpdate(gui));  // nothing else starts meanwhile
+    guiChecked(gui, decideUpdate(index, path, false));
+    if (!guiAnswer(gui, yes)) return;
+    EXPECT_FALSE(guiMayUpdate(gui));
+    guiRunUpdate(gui, observer);
+    guiEndUpdate(gui);
 }
 
 class GuiTest : public ::testing::Test {
@@ -60,18 +91,34 @@ protected:
         fake->devices[std::string("\\\\.\\") + letter + ":"] = drive;
         return drive;
     }
+
+    void unplug(char letter) {
+        fake->driveTypes.erase(letter);
+        fake->devices.erase(std::string("\\\\.\\") + letter + ":");
+    }
+
+    // A window with `letter`'s drive listed and chosen, and the file chosen.
+    Gui* readyToUpdate(const std::string& path, int32_t drive = 0) {
+        Gui* gui = newGui();
+        listDrives(gui);
+        chooseFile(gui, path);
+        guiSelectDrive(gui, drive);
+        EXPECT_TRUE(guiMayUpdate(gui));
+        return gui;
+    }
 };
 
 // What the window offers for each drive of the list, with no file, a valid one and a refused
 // one: Update only where kelvo takes the drive for the file without -f.
 TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
     cdRom('D', OLD);
-    cdRom('E', "PLEXTOR DVDR   PX-716A  1.11");
+    cdRom('E', PLEXTOR);
     fake->driveTypes['F'] = DRIVE_CDROM;  // a letter that does not open
     cdRom('G', "MATSHITADVD-RAM UJ-86J  1.00");
     cdRom('H', NEW);
     cdRom('I', OLD)->peripheralType = 0;  // a disk that calls itself a MATSHITA drive
     const std::string newer = file("new.bin", firmwareImage(1000, NEW));
+    const std::string forPlextor = file("plextor.bin", firmwareImage(1000, PLEXTOR));
     Bytes badSum = firmwareImage(1000, NEW);
     badSum[42] ^= 1;
     const std::string refused = file("bad-sum.bin", badSum);
@@ -92,6 +139,8 @@ TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
         {newer, 4, true, "the file fits; the drive runs it already",
          "Update writes " + std::string(NEW) + " to the drive at H:"},
         {newer, 1, false, "the file does not fit: another vendor's drive", forceElsewhere},
+        // Made for that vendor's drive, it still goes to a MATSHITA drive alone.
+        {forPlextor, 1, false, "the file does not fit: another vendor's drive", forceElsewhere},
         {newer, 3, false, "the file does not fit: another model", forceElsewhere},
         {newer, 2, false, "kelvo cannot open it: no such device: // sptxOpen.CreateFile: x2 (2) "
                           "The system cannot find the file specified.",
@@ -101,11 +150,11 @@ TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
          "download the file again; never force such an image"},
     };
     Gui* gui = newGui();
-    guiRefresh(gui);
+    listDrives(gui);
     ASSERT_EQ(guiDriveCount(gui), 6);
     EXPECT_EQ(textOf(guiDescribeListing, gui), "");
     for (const auto& c : cases) {
-        if (!c.file.empty()) guiChooseFile(gui, c.file.c_str());
+        if (!c.file.empty()) chooseFile(gui, c.file);
         guiSelectDrive(gui, c.drive);
         EXPECT_EQ(guiMayUpdate(gui), c.mayUpdate) << c.driveWords;
         if (c.drive >= 0) {
@@ -115,7 +164,6 @@ TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
     }
     EXPECT_EQ(textOf(guiDescribeFile, gui),
               "fatal: checksum error in file " + refused + ", expected D95C, current D85C\n");
-    EXPECT_EQ(textOf(guiDescribeConfirmation, gui), "");  // nothing to confirm
     // Only INQUIRY went to any drive, and no file was written.
     for (const SimDrive& drive : drives)
         for (const SimCommand& command : drive.commands) EXPECT_EQ(command.cdb[0], 0x12);
@@ -124,43 +172,100 @@ TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
 // A system where nothing was found says so in a sentence, never with an empty list alone.
 TEST_F(GuiTest, NoDriveFoundIsSaid) {
     Gui* gui = newGui();
-    guiRefresh(gui);
+    listDrives(gui);
     EXPECT_EQ(guiDriveCount(gui), 0);
     EXPECT_EQ(textOf(guiDescribeListing, gui),
               "no optical drive found: run kelvo-list as an administrator, and check that "
               "Windows shows the drive as a CD-ROM drive with a letter, or that an ASPI layer is "
               "installed\n");
-    guiChooseFile(gui, file("new.bin", firmwareImage(1000, NEW)).c_str());
+    chooseFile(gui, file("new.bin", firmwareImage(1000, NEW)));
     EXPECT_EQ(textOf(guiDescribeNextStep, gui), "no drive to update was found");
 
     // A window without the administrator's rights opens no drive.
     cdRom('D', OLD);
     fake->createFileError = ERROR_ACCESS_DENIED;
-    guiRefresh(gui);
+    listDrives(gui);
     EXPECT_EQ(textOf(guiDescribeListing, gui),
               "Windows keeps kelvo from a drive: start kelvo's window as administrator\n");
+}
+
+// The drives are listed on a thread while the window goes on: meanwhile it says so and offers
+// no update; a listing asked for again meanwhile drops the one out; the system's notices of
+// drives coming and going list them again, but never while a drive is checked or written;
+// the chosen drive stays chosen only while it is listed under its index.
+TEST_F(GuiTest, ListingsFollowTheDrives) {
+    cdRom('D', OLD);
+    cdRom('E', OLD);
+    const std::string newer = file("new.bin", firmwareImage(1000, NEW));
+    Gui* gui = readyToUpdate(newer, 1);
+
+    ASSERT_TRUE(guiAskDrives(gui));  // a refresh: out on its thread
+    EXPECT_EQ(textOf(guiDescribeListing, gui), "asking the drives kelvo can reach who they are ...\n");
+    EXPECT_EQ(textOf(guiDescribeNextStep, gui), "wait while kelvo asks the drives");
+    EXPECT_FALSE(guiMayUpdate(gui));
+    EXPECT_FALSE(guiAskDrives(gui));  // a notice meanwhile: this one is dropped when it ends
+    Listing* stale = guiListDrives();
+    EXPECT_TRUE(guiDrivesListed(gui, stale));  // dropped: list again
+    cdRom('C', OLD);                            // a drive plugged in before E:
+    EXPECT_FALSE(guiDrivesListed(gui, guiListDrives()));
+    ASSERT_EQ(guiDriveCount(gui), 3);
+    EXPECT_EQ(gui->selected, 2);  // E:, still listed under its index
+    EXPECT_TRUE(guiMayUpdate(gui));
+
+    unplug('E');
+    listDrives(gui);
+    EXPECT_EQ(gui->selected, -1);  // gone: the choice goes, and Update with it
+    EXPECT_FALSE(guiMayUpdate(gui));
+    guiSelectDrive(gui, 1);
+    guiSelectDrive(gui, -1);  // the selection cleared in the list
+    EXPECT_FALSE(guiMayUpdate(gui));
+    EXPECT_EQ(textOf(guiDescribeNextStep, gui), "choose the drive to update");
+
+    // While an update runs, a notice waits for its end.
+    guiSelectDrive(gui, 1);
+    char index[LISTED_INDEX_SIZE], path[GUI_PATH_SIZE];
+    ASSERT_TRUE(guiStartChecking(gui, index, path));
+    EXPECT_FALSE(guiAskDrives(gui));
+    EXPECT_FALSE(guiDrivesPending(gui));
+    guiChecked(gui, decideUpdate(index, path, false));
+    ASSERT_TRUE(guiAnswer(gui, true));
+    EXPECT_FALSE(guiAskDrives(gui));
+    guiRunUpdate(gui, {});
+    EXPECT_FALSE(guiDrivesPending(gui));
+    guiEndUpdate(gui);
+    EXPECT_TRUE(guiDrivesPending(gui));
+    EXPECT_FALSE(guiDrivesPending(gui));  // once
+    listDrives(gui);
+    EXPECT_EQ(driveWords(gui, 1), "the file fits; the drive runs it already");
+    // A drive chosen after the end may be updated again: the file is read again for it.
+    guiSelectDrive(gui, 0);
+    EXPECT_TRUE(guiMayUpdate(gui));
 }
 
 void countProgress(void* context, const TransferProgress& progress) {
     static_cast<std::vector<uint32_t>*>(context)->push_back(progress.chunksAccepted);
 }
 
-// The update as kelvo runs it, in kelvo's words: the whole payload and the closing command,
-// or the failed chunk and what to do; afterwards nothing more is offered until the file is
-// read again.
-TEST_F(GuiTest, UpdateEndsAsKelvosDoes) {
+// The update as kelvo runs it, in kelvo's words, and each of its ends under its own heading.
+TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
     const std::string selected = std::string("Selected firmware: ") + NEW +
                                  "\nSelected device:   " + OLD + "\n";
     const std::string running = "Firmware update running, do not interrupt ...";
+    const std::string notTaken = "the update may not have taken: power-cycle the drive and check "
+                                 "its firmware before using it\n";
     const struct {
-        int32_t checkConditionOn;
-        bool finished;
+        const char* what;
+        int32_t checkConditionOn;  // the drive's commands counted from 1: the listing's
+                                   // INQUIRY, the update's, the two chunks, the closing command
+        bool restartsOnClosing;
+        const char* heading;
         std::string report;
         std::vector<uint32_t> progress;
     } cases[] = {
-        {0, true, selected + running + "Finished\n", {0, 1, 2}},
-        // The drive's commands counted from 1: the listing's INQUIRY, the update's, the chunks.
-        {4, false,
+        {"finished", 0, false, "Finished: the drive took the new firmware",
+         selected + running + "Finished\n", {0, 1, 2}},
+        {"a chunk failed", 4, false,
+         "Stopped at a chunk: the drive has not taken the new firmware",
          selected + running + "\nsp_write returned -258\nchunk 2 of 2 failed: the drive had "
                               "accepted 32768 of the image's 40000 payload bytes\nthe drive "
                               "answered CHECK CONDITION: NO SENSE (0/70/70)\nthe closing command "
@@ -170,6 +275,14 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoes) {
                               "now); if it fails again, keep the drive powered and try another "
                               "connection or path to it before you turn it off\n",
          {0, 1}},
+        {"the closing command failed, the drive names the image", 0, true,
+         "Finished: the drive restarted with the new firmware", "", {0, 1, 2}},
+        {"the closing command failed, the drive does not name the image", 5, false,
+         "The update may not have taken: power-cycle the drive",
+         selected + running + "\nclosing command returned -258\nthe drive answered CHECK "
+                              "CONDITION: NO SENSE (0/70/70)\nthe drive now reports " + OLD +
+             ", not the image's " + NEW + "\n" + notTaken,
+         {0, 1, 2}},
     };
     const Bytes image = firmwareImage(40000, NEW);
     for (const auto& c : cases) {
@@ -177,37 +290,145 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoes) {
         SimDrive* drive = cdRom('E', OLD);
         drive->checkConditionOn = c.checkConditionOn;
         drive->faultSense = Bytes(14, 0x70);
-        Gui* gui = newGui();
-        guiRefresh(gui);
-        guiChooseFile(gui, file("new.bin", image).c_str());
-        guiSelectDrive(gui, 0);
-        ASSERT_TRUE(guiMayUpdate(gui));
-        const std::string question = textOf(guiDescribeConfirmation, gui);
-        EXPECT_NE(question.find(std::string("the file's firmware:   ") + NEW + "\n"),
-                  std::string::npos);
-        EXPECT_NE(question.find(std::string("the drive at E: now:   ") + OLD + "\n"),
-                  std::string::npos);
-        EXPECT_NE(question.find("cannot be stopped"), std::string::npos);
-        EXPECT_NE(question.find("powered"), std::string::npos);
-
+        drive->restartsOnClosing = c.restartsOnClosing;
+        Gui* gui = readyToUpdate(file("new.bin", image));
         std::vector<uint32_t> progress;
-        ASSERT_TRUE(guiStartUpdate(gui));
-        EXPECT_FALSE(guiMayUpdate(gui));  // nothing else starts meanwhile
-        guiRunUpdate(gui, {&progress, countProgress, nullptr, nullptr});
-        guiEndUpdate(gui);
-        EXPECT_EQ(gui->finished, c.finished);
-        EXPECT_EQ(std::string(gui->report.chars), c.report);
-        EXPECT_EQ(progress, c.progress);
-        EXPECT_EQ(drive->activated, c.finished);
-        if (c.finished) {
-            EXPECT_TRUE(Bytes(image.begin() + 48, image.end()) == drive->payload);
+        pressUpdate(gui, true, {&progress, countProgress, nullptr, nullptr});
+        EXPECT_EQ(gui->phase, GUI_ENDED) << c.what;
+        EXPECT_STREQ(gui->heading, c.heading) << c.what;
+        if (!c.report.empty()) {
+            EXPECT_EQ(guiReport(gui), c.report) << c.what;
         }
-        EXPECT_EQ(gui->phase, GUI_ENDED);
-        EXPECT_FALSE(guiMayUpdate(gui));
-        EXPECT_EQ(fresh->openHandles, 0);
-        guiRefresh(gui);  // the file is read again, for another update
-        guiSelectDrive(gui, 0);
-        EXPECT_TRUE(guiMayUpdate(gui));
+        EXPECT_EQ(progress, c.progress) << c.what;
+        EXPECT_EQ(drive->activated, c.heading[0] == 'F') << c.what;
+        EXPECT_EQ(fresh->openHandles, 0) << c.what;
+        EXPECT_TRUE(guiDrivesPending(gui)) << c.what;  // the drive may name other firmware now
+        listDrives(gui);
+        EXPECT_TRUE(guiMayUpdate(gui)) << c.what;
+    }
+}
+
+// The question shows what kelvo has just found, No writes nothing, and a refusal of the
+// checks is told as nothing written, never as an update that did not finish.
+TEST_F(GuiTest, QuestionAndItsAnswers) {
+    SimDrive* drive = cdRom('E', OLD);
+    Gui* gui = readyToUpdate(file("new.bin", firmwareImage(40000, NEW)));
+    char index[LISTED_INDEX_SIZE], path[GUI_PATH_SIZE];
+    ASSERT_TRUE(guiStartChecking(gui, index, path));
+    EXPECT_EQ(textOf(guiDescribeNextStep, gui),
+              "kelvo asks the drive at E: who it is, as before every update");
+    guiChecked(gui, decideUpdate(index, path, false));
+    EXPECT_EQ(textOf(guiDescribeConfirmation, gui),
+              std::string("Write the firmware to the drive?\n\nthe file's firmware:   ") + NEW +
+                  "\nthe drive at E: now:   " + OLD +
+                  "\n\nOnce begun, the update cannot be stopped. Keep the machine powered (a "
+                  "laptop on its charger) until kelvo says the update has ended.");
+    EXPECT_FALSE(guiAnswer(gui, false));
+    EXPECT_EQ(gui->phase, GUI_CHOOSING);
+    EXPECT_EQ(textOf(guiDescribeConfirmation, gui), "");
+    EXPECT_TRUE(guiMayUpdate(gui));
+    EXPECT_EQ(drive->commands.size(), 2u);  // the two INQUIRYs
+
+    strcpy(drive->identification, "MATSHITABD-MLT UJ-260   1.00");  // another model by now
+    pressUpdate(gui, true);
+    EXPECT_STREQ(gui->heading, "Nothing was written to the drive");
+    EXPECT_EQ(gui->phase, GUI_ENDED);
+    EXPECT_EQ(drive->commands.size(), 3u);
+}
+
+// Every refusal before the question, made by the one decision kelvo and its window share:
+// kelvo prints its lines, and the window's report says the same words, nothing written.
+TEST_F(GuiTest, RefusalsBeforeTheQuestionAreKelvosInBothFaces) {
+    const std::string selectedFirmware = std::string("Selected firmware: ") + NEW + "\n";
+    const std::string notMatshita = "Selected drive E: does not appear to be a matshita device\n";
+    const struct {
+        const char* what;
+        std::function<void(SimDrive*, FakeKernel32*, std::string* file)> change;
+        std::string output;
+        std::string errors;
+    } cases[] = {
+        {"the file is gone",
+         [](SimDrive*, FakeKernel32*, std::string* file) { unlink(file->c_str()); }, "",
+         "open for read error\nthe file FILE cannot be read: there is no such file\nnothing was "
+         "written to the drive: check the file's name and the folder you run kelvo in\n"},
+        {"the file is damaged",
+         [](SimDrive*, FakeKernel32*, std::string* file) {
+             FILE* out = fopen(file->c_str(), "r+b");
+             fseek(out, 100, SEEK_SET);
+             fputc(0x55, out);
+             fclose(out);
+         },
+         "",
+         "fatal: checksum error in file FILE, expected D85C, current 895C\nnothing was written "
+         "to the drive: download the file again; never force such an image\n"},
+        {"the drive does not open",
+         [](SimDrive*, FakeKernel32* fake, std::string*) { fake->devices.clear(); },
+         selectedFirmware,
+         "// sptxOpen.CreateFile: x2 (2) The system cannot find the file specified.\r\nCould "
+         "not open device\nnothing was written to the drive: no drive opens as E:; kelvo-list "
+         "lists the drives kelvo can reach\n"},
+        {"the drive does not say who it is",
+         [](SimDrive* drive, FakeKernel32*, std::string*) {
+             drive->checkConditionOn = int32_t(drive->commands.size()) + 1;
+         },
+         selectedFirmware,
+         notMatshita + "the device at E: gave no identification (the drive answered CHECK "
+                       "CONDITION: NO SENSE (0/70/70))\nnothing was written to the drive: check "
+                       "the index with kelvo-list, which lists the drives kelvo can reach\n"},
+        {"another vendor's drive",
+         [](SimDrive* drive, FakeKernel32*, std::string*) {
+             memcpy(drive->identification, PLEXTOR, 28);
+         },
+         selectedFirmware + "Selected device:   " + PLEXTOR + "\n",
+         notMatshita + "the drive calls itself \"PLEXTOR\", not MATSHITA\nnothing was written "
+                       "to the drive: check the index with kelvo-list; use -f only for a "
+                       "MATSHITA drive sold under another name\n"},
+        {"another model",
+         [](SimDrive* drive, FakeKernel32*, std::string*) {
+             memcpy(drive->identification, "MATSHITABD-MLT UJ-260   1.00", 28);
+         },
+         selectedFirmware + "Selected device:   MATSHITABD-MLT UJ-260   1.00\nSelected device "
+                            "does not match firmware\n",
+         "the image is made for \"MATSHITADVD-RAM UJ-85J\", the drive is \"MATSHITABD-MLT "
+         "UJ-260\"\nnothing was written to the drive: find the firmware file made for the "
+         "drive's model\n"},
+        {"no CD/DVD drive",
+         [](SimDrive* drive, FakeKernel32*, std::string*) { drive->peripheralType = 0; },
+         selectedFirmware + "Selected device:   " + OLD + "\n",
+         "the device at E: is a direct-access device (a disk) (peripheral device type 0), not a "
+         "CD/DVD drive: kelvo updates CD/DVD drives only, with or without -f\nnothing was "
+         "written to the drive: give kelvo the index of the CD/DVD drive (kelvo-list lists "
+         "them)\n"},
+    };
+    for (const auto& c : cases) {
+        std::string report, output, errors;
+        for (const bool window : {true, false}) {
+            FreshFakeKernel32 fresh;
+            SimDrive* drive = cdRom('E', OLD);
+            drive->faultSense = Bytes(14, 0x70);
+            std::string path = file("new.bin", firmwareImage(1000, NEW));
+            Gui* gui = readyToUpdate(path);
+            c.change(drive, &*fresh, &path);
+            if (window) {
+                pressUpdate(gui, true);
+                EXPECT_STREQ(gui->heading, "Nothing was written to the drive") << c.what;
+                report = guiReport(gui);
+            } else {
+                const KelvoRun run = runKelvo({"E:", path}, "y\n");
+                EXPECT_EQ(run.status, 1) << c.what;
+                output = run.output;
+                errors = run.errors;
+            }
+            for (const SimCommand& command : drive->commands)
+                EXPECT_EQ(command.cdb[0], 0x12) << c.what;
+            for (std::string* text : {&report, &output, &errors}) {
+                const size_t at = text->find(path);
+                if (at != std::string::npos) text->replace(at, path.size(), "FILE");
+            }
+        }
+        EXPECT_EQ(output, c.output) << c.what;
+        EXPECT_EQ(errors, c.errors) << c.what;
+        EXPECT_EQ(report, c.output + c.errors) << c.what;
     }
 }
 

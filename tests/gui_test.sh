@@ -131,7 +131,7 @@ if [ "$case_name" = refused_chunk ]; then
     expected+=" now); if it fails again, keep the drive powered and try another connection or path"
     expected+=" to it before you turn it off\\n"
     titled '^kelvo: not finished$' || fail "the titles are $(title)"
-    [ "$(shown 112)" = "The update did not finish: see the report" ] || fail "$(texts)"
+    [ "$(shown 112)" = "Stopped at a chunk: the drive has not taken the new firmware" ] || fail "$(texts)"
     [ "$(cat drive)" = "$old" ] || fail "the drive now runs $(cat drive)"
 else
     expected="${running}Finished\\n"

@@ -32,7 +32,9 @@ bool carriesUpdateWith(int capability, const std::string& node, FILE* errors) {
             sets[CAP_TO_INDEX(capability)].permitted = CAP_TO_MASK(capability);
         }
         if (syscall(SYS_capset, &header, sets) != 0) _exit(2);
-        const bool carries = platformPassThroughCarriesUpdate(node.c_str(), errors);
+        char lack[256] = "";
+        const bool carries = platformPassThroughCarriesUpdate(node.c_str(), lack, sizeof lack);
+        fputs(lack, errors);
         fflush(errors);
         _exit(carries ? 0 : 1);
     }

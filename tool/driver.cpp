@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "decision.h"
 #include "drive_access.h"
 #include "files.h"
 #include "firmware_file.h"
@@ -46,15 +47,6 @@ void say(const char* format, ...) {
 
 void tell(const Text& text) { fputs(text.chars, stderr); }
 
-// Whether what the user gave as the device index is a number alone ("1"), which names no drive.
-bool isBareNumber(const char* argument) {
-    if (*argument == '\0') return false;
-    for (; *argument != '\0'; ++argument) {
-        if (!isdigit(static_cast<unsigned char>(*argument))) return false;
-    }
-    return true;
-}
-
 bool looksLikeForceFlag(const char* argument) {
     static const char* const forms[] = {"-f", "/f", "--force", "-force", "/force"};
     for (const char* form : forms) {
@@ -87,20 +79,14 @@ void saveExtractedImage(const FirmwareFile& image) {
     fprintf(stderr, "the image found in the container was saved as %s\n", path);
 }
 
-void refuseFile(const FileVerdict& verdict, const char* fileName) {
-    Text text = {};
-    describeFileFault(&text, verdict, fileName);
-    addNothingWritten(&text, fileAdvice(verdict));
-    tell(text);
-}
-
-void refuseOpen(Scsi* scsi, const char* deviceArgument) {
-    fprintf(stderr, "Could not open device\n");
-    if (isBareNumber(deviceArgument))
-        fprintf(stderr, "the device index is %s, not a number alone\n", PLATFORM_INDEX_FORMS);
-    Text text = {};
-    describeOpenFailure(&text, deviceArgument, scsiOpenFailure(scsi));
-    tell(text);
+// What kelvo says of its decision, each part on its stream.
+void sayAll(const Said& said) {
+    for (int32_t part = 0; part < said.count; ++part) {
+        if (said.streams[part] == KELVO_OUTPUT)
+            say("%s", said.parts[part].chars);
+        else
+            tell(said.parts[part]);
+    }
 }
 
 // The update's progress on a terminal: the share of the payload written stands after "do not
@@ -170,60 +156,12 @@ int kelvoMain(int argc, char** argv) {
     const char* const deviceArgument = argv[1];
     const char* const fileName = argv[2];
 
-    FirmwareFile image = {};
-    const FileVerdict verdict = firmwareFileLoad(fileName, &image);
-    if (verdict.container == CONTAINER_FOUND) saveExtractedImage(image);
-    if (verdict.fault != FILE_VALID) {
-        refuseFile(verdict, fileName);
-        return 1;
-    }
-    const FirmwareName firmware = imageName(image.bytes, image.size);
-    say("Selected firmware: %s\n", firmware.text);
-
-    Scsi* scsi = newScsi();
-    if (scsi == nullptr) {
-        fprintf(stderr, "Internal error: newScsi() returned NULL.\n");
-        Text text = {};
-        addNothingWritten(&text, "close other programs and run kelvo again");
-        tell(text);
-        return 1;
-    }
-    char path[DEVICE_PATH_SIZE];
-    const char* const device = driveOpen(scsi, deviceArgument, path);
-    if (device == nullptr) {
-        refuseOpen(scsi, deviceArgument);
-        return 1;
-    }
-
-    const DeviceInquiry inquiry = inquireDevice(scsi);
-    if (inquiry.identification == nullptr) {
-        Text text = {};
-        describeNoIdentification(&text, deviceArgument, scsiOutcome(scsi));
-        tell(text);
-        return 1;
-    }
-    say("Selected device:   %s\n", inquiry.identification);
-    const DriveJudgement judgement =
-        judgeDrive(inquiry.identification, inquiry.peripheralType, firmware.text);
-    Text output = {}, errors = {};
-    describeDriveForImage(&output, &errors, deviceArgument, inquiry, judgement, firmware.text,
-                          force);
-    say("%s", output.chars);
-    tell(errors);
-    if (!driveGoesOn(judgement, force)) return 1;
-    // An update the system would let begin but not finish is not begun.
-    if (scsiPath(scsi) == SCSI_PATH_PASS_THROUGH &&
-        !platformPassThroughCarriesUpdate(device, stderr)) {
-        Text text = {};
-        addNothingWritten(&text, PLATFORM_ACCESS_ADVICE);
-        tell(text);
-        return 1;
-    }
-    if (judgement.runsImage) {
-        Text text = {};
-        describeSameFirmware(&text, firmware.text);
-        tell(text);
-    }
+    UpdateDecision decision = decideUpdate(deviceArgument, fileName, force);
+    if (decision.file.container == CONTAINER_FOUND) saveExtractedImage(decision.image);
+    Said said = {};
+    describeDecision(&said, decision, deviceArgument, fileName);
+    sayAll(said);
+    if (decision.end != DECISION_ASK) return 1;
     if (!askConfirmation(stdin, stdout)) {
         say("Not confirmed, exiting\n");
         return 0;
@@ -231,9 +169,10 @@ int kelvoMain(int argc, char** argv) {
     say("Firmware update running, do not interrupt ...");
     // Once the first chunk goes out, the update runs to its end and its verdict is told,
     // whatever the user or the system does meanwhile.
+    scsiSetTrace(decision.scsi, stderr);
     UpdateShield* shield = newUpdateShield(stderr);
-    const int status = updateOnConsole(scsi, image, firmware.text);
+    const int status = updateOnConsole(decision.scsi, decision.image, decision.firmware.text);
     updateShieldLower(shield);
-    if (status == 0) scsiClose(scsi);
+    if (status == 0) scsiClose(decision.scsi);
     return status;
 }

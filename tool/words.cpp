@@ -1,6 +1,7 @@
 #include "words.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -46,6 +47,15 @@ const char* peripheralTypeName(int32_t type) {
         if (known.type == type) return known.name;
     }
     return "a device of a kind without a name here";
+}
+
+// Whether what the user gave as the device index is a number alone ("1"), which names no drive.
+bool isBareNumber(const char* index) {
+    if (*index == '\0') return false;
+    for (; *index != '\0'; ++index) {
+        if (!isdigit(static_cast<unsigned char>(*index))) return false;
+    }
+    return true;
 }
 
 void describeNotMatshita(Text* text, const char* index) {
@@ -110,6 +120,17 @@ void textAdd(Text* text, const char* format, ...) {
         vsnprintf(text->chars + text->length, TEXT_SIZE - text->length, format, arguments);
     va_end(arguments);
     if (added > 0) text->length = std::min(text->length + size_t(added), TEXT_SIZE - 1);
+}
+
+void saidAdd(Said* said, KelvoStream stream, const Text& text) {
+    if (text.length == 0) return;
+    const bool sameStream = said->count > 0 && said->streams[said->count - 1] == stream;
+    if (!sameStream) {
+        if (said->count == SAID_PARTS) return;
+        said->streams[said->count] = stream;
+        said->parts[said->count++] = {};
+    }
+    textAdd(&said->parts[said->count - 1], "%s", text.chars);
 }
 
 void addNothingWritten(Text* text, const char* whatToDo) {
@@ -274,4 +295,92 @@ void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char*
                 firmwareName);
     textAdd(text, "the update may not have taken: power-cycle the drive and check its firmware "
                   "before using it\n");
+}
+
+namespace {
+
+// Where the steps stopped at the drive, before it was selected: why, and what to do.
+void describeDriveNotReached(Text* text, const UpdateDecision& decision, const char* index) {
+    switch (decision.end) {
+    case DECISION_NO_HANDLE:
+        textAdd(text, "Internal error: newScsi() returned NULL.\n");
+        addNothingWritten(text, "close other programs and run kelvo again");
+        return;
+    case DECISION_NOT_OPENED:
+        textAdd(text, "Could not open device\n");
+        if (isBareNumber(index))
+            textAdd(text, "the device index is %s, not a number alone\n", PLATFORM_INDEX_FORMS);
+        describeOpenFailure(text, index, decision.openFailure);
+        return;
+    case DECISION_NOT_IDENTIFIED:
+        describeNoIdentification(text, index, decision.answer);
+        return;
+    default:
+        return;
+    }
+}
+
+}  // namespace
+
+void describeDecision(Said* said, const UpdateDecision& decision, const char* index,
+                      const char* fileName) {
+    Text output = {}, errors = {};
+    if (decision.end == DECISION_FILE_REFUSED) {
+        describeFileFault(&errors, decision.file, fileName);
+        addNothingWritten(&errors, fileAdvice(decision.file));
+        saidAdd(said, KELVO_ERRORS, errors);
+        return;
+    }
+    textAdd(&output, "Selected firmware: %s\n", decision.firmware.text);
+    saidAdd(said, KELVO_OUTPUT, output);
+    textAdd(&errors, "%s", decision.trace);
+    describeDriveNotReached(&errors, decision, index);
+    saidAdd(said, KELVO_ERRORS, errors);
+    if (decision.inquiry.identification == nullptr) return;
+
+    output = {};
+    errors = {};
+    textAdd(&output, "Selected device:   %s\n", decision.inquiry.identification);
+    describeDriveForImage(&output, &errors, index, decision.inquiry, decision.judgement,
+                          decision.firmware.text, decision.force);
+    if (decision.end == DECISION_CANNOT_FINISH) {
+        textAdd(&errors, "%s", decision.lack);
+        addNothingWritten(&errors, PLATFORM_ACCESS_ADVICE);
+    } else if (decision.end == DECISION_ASK && decision.judgement.runsImage) {
+        describeSameFirmware(&errors, decision.firmware.text);
+    }
+    saidAdd(said, KELVO_OUTPUT, output);
+    saidAdd(said, KELVO_ERRORS, errors);
+}
+
+void describeStage(Text* text, UpdateStage stage, const TransferProgress& progress) {
+    switch (stage) {
+    case UPDATE_WRITING:
+        textAdd(text, "chunk %u of %u written", progress.chunksAccepted, progress.chunks);
+        return;
+    case UPDATE_CLOSING:
+        textAdd(text, "every chunk written: the closing command tells the drive to take the image");
+        return;
+    case UPDATE_ASKING_DRIVE:
+        textAdd(text, "the drive failed the closing command: asking it who it is now, for up to "
+                      "%d seconds", RESTART_WAIT_SECONDS);
+        return;
+    case UPDATE_OVER:
+        return;
+    }
+}
+
+const char HEADING_NOTHING_WRITTEN[] = "Nothing was written to the drive";
+
+const char* updateHeading(const UpdateOutcome& outcome) {
+    switch (outcome.end) {
+    case UPDATE_FINISHED:
+        return outcome.closing < 0 ? "Finished: the drive restarted with the new firmware"
+                                   : "Finished: the drive took the new firmware";
+    case UPDATE_CHUNK_FAILED:
+        return "Stopped at a chunk: the drive has not taken the new firmware";
+    case UPDATE_NOT_TAKEN:
+        return "The update may not have taken: power-cycle the drive";
+    }
+    return "";
 }

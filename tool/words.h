@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "decision.h"
 #include "drive_access.h"
 #include "firmware_file.h"
 #include "scsi.h"
@@ -21,6 +22,22 @@ struct Text {
 
 void textAdd(Text* text, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// What kelvo says, in the order it says it, each part for one of its two streams: the console
+// prints each part on its own stream, a window shows the parts one after the other.
+enum KelvoStream : int32_t {
+    KELVO_OUTPUT,
+    KELVO_ERRORS,
+};
+const int32_t SAID_PARTS = 8;
+struct Said {
+    KelvoStream streams[SAID_PARTS];
+    Text parts[SAID_PARTS];
+    int32_t count;
+};
+
+// Adds `text` to what is said on `stream`, in the last part where that is on the same stream.
+void saidAdd(Said* said, KelvoStream stream, const Text& text);
+
 // How every refusal before the first chunk ends: nothing was written, and what to do.
 void addNothingWritten(Text* text, const char* whatToDo);
 
@@ -34,6 +51,13 @@ const char* fileAdvice(const FileVerdict& verdict);
 // After "Could not open device": what kept the device index `index` from opening, and what to
 // do.
 void describeOpenFailure(Text* text, const char* index, ScsiOpenFailure failure);
+
+// What kelvo says of its decision for the drive `index` and the file `fileName` (as the user
+// named them), up to its question: the firmware and the drive it selected, each refusal with
+// what it means and that nothing was written, the checks -f goes past, and a drive that already
+// runs the image's firmware. Not the question itself.
+void describeDecision(Said* said, const UpdateDecision& decision, const char* index,
+                      const char* fileName);
 
 // A device that gave no identification ("Selected drive X does not appear to be a matshita
 // device", then what it answered), or is no CD/DVD drive: why kelvo stops.
@@ -53,3 +77,11 @@ void describeSameFirmware(Text* text, const char* firmwareName);
 // The update's end, where it did not finish: where it stopped, what the drive answered, what
 // it means and what to do.
 void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName);
+
+// Where a running update stands, in a few words, for a face that shows it as it runs.
+void describeStage(Text* text, UpdateStage stage, const TransferProgress& progress);
+
+// How an update ended, as the heading a face shows above kelvo's words: nothing written (a
+// refusal before the first chunk) or the update's outcome.
+extern const char HEADING_NOTHING_WRITTEN[];
+const char* updateHeading(const UpdateOutcome& outcome);
