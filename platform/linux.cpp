@@ -68,6 +68,9 @@ bool platformPassThroughCarriesUpdate(const char* device, FILE* errors) {
     return false;
 }
 
+// The C library leaves standard error unbuffered, as C asks.
+void platformKeepStreamsInOrder() {}
+
 bool platformOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 // A terminal's window does not close with the program.

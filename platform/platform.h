@@ -12,6 +12,10 @@ void platformPause(uint32_t milliseconds);
 // `device` (the name it was opened by) for this process; if not, says on `errors` what it lacks.
 bool platformPassThroughCarriesUpdate(const char* device, FILE* errors);
 
+// Called first in main: from then on a file or pipe that takes both standard output and standard
+// error gets their lines in the order the program wrote them.
+void platformKeepStreamsInOrder();
+
 // Whether standard output is a terminal (a console on Windows), where a line may be redrawn.
 bool platformOutputIsTerminal();
 
