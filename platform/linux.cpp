@@ -70,6 +70,9 @@ bool platformPassThroughCarriesUpdate(const char* device, char* lack, size_t siz
     return false;
 }
 
+// The C library leaves standard error unbuffered, as C asks.
+void platformKeepStreamsInOrder() {}
+
 bool platformOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 // A terminal's window does not close with the program.

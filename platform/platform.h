@@ -14,6 +14,10 @@ void platformPause(uint32_t milliseconds);
 // a line that says what it lacks.
 bool platformPassThroughCarriesUpdate(const char* device, char* lack, size_t size);
 
+// Called first in main: from then on a file or pipe that takes both standard output and standard
+// error gets their lines in the order the program wrote them.
+void platformKeepStreamsInOrder();
+
 // Whether standard output is a terminal (a console on Windows), where a line may be redrawn.
 bool platformOutputIsTerminal();
 

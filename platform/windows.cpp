@@ -61,6 +61,10 @@ void platformPause(uint32_t milliseconds) { Sleep(milliseconds); }
 // reading and writing, which the open has already proven.
 bool platformPassThroughCarriesUpdate(const char*, char*, size_t) { return true; }
 
+// msvcrt buffers standard error too where it is not a console, and writes it out only when the
+// buffer fills or the program ends; kelvo flushes standard output at each write already.
+void platformKeepStreamsInOrder() { setvbuf(stderr, nullptr, _IONBF, 0); }
+
 bool platformOutputIsTerminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

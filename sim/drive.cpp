@@ -101,12 +101,16 @@ SimAnswer answer(SimDrive* drive, const uint8_t* cdb, int32_t cdbLength, uint8_t
 
 SimDrive newSimDrive(const char* identification) {
     SimDrive drive{};
-    memset(drive.identification, ' ', sizeof drive.identification);
-    memcpy(drive.identification, identification,
-           std::min(strlen(identification), sizeof drive.identification));
+    simDriveIdentifyAs(&drive, identification);
     drive.inquiryLength = 36;
     drive.peripheralType = 5;
     return drive;
+}
+
+void simDriveIdentifyAs(SimDrive* drive, const char* identification) {
+    memset(drive->identification, ' ', sizeof drive->identification);
+    memcpy(drive->identification, identification,
+           std::min(strlen(identification), sizeof drive->identification));
 }
 
 SimAnswer simDriveExecute(SimDrive* drive, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,

@@ -53,6 +53,9 @@ struct SimAnswer {
 // A drive that identifies itself as `identification` (up to 28 characters).
 SimDrive newSimDrive(const char* identification);
 
+// From now on the drive identifies itself as `identification` (up to 28 characters).
+void simDriveIdentifyAs(SimDrive* drive, const char* identification);
+
 // Executes one command; data in is written to `data`, data out read from it.
 SimAnswer simDriveExecute(SimDrive* drive, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
                           int32_t dataLength, int32_t direction);

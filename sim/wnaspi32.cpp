@@ -11,7 +11,8 @@
 //   adapters = 1              host adapters reported (0: GetASPI32SupportInfo says none)
 //   address = 0.1.0           host adapter, target and logical unit of the drive
 //   drive = FILE              the drive's identification, 28 characters: read at start and
-//                             written back when the drive activates a new image
+//                             at every INQUIRY the drive answers (a test may change it
+//                             between two), written back when the drive activates a new image
 //   payload = FILE            the payload received so far, written after every write chunk
 //   log = FILE                one line for every SC_EXEC_SCSI_CMD as it arrives
 //   residual = 1              the adapter reports residual byte counts (1) or not (0)
@@ -27,6 +28,8 @@
 //   residue_on = N              `residue` bytes not moved,
 //   residue = B
 //   hang_on = N                 a command that never completes
+//   hold_on = N                 a command that completes only once FILE exists, which the
+//   hold_until = FILE           library looks for every few milliseconds (completion = later)
 //   refuse = 1                every SC_EXEC_SCSI_CMD refused with E0h, its block untouched,
 //                             as a library that is only a stub does
 //
@@ -68,7 +71,9 @@ namespace {
 using namespace aspiBlock;
 
 const char* const DEFAULT_IDENTIFICATION = "MATSHITADVD-RAM UJ-85J  1.00";
+const uint8_t INQUIRY_COMMAND = 0x12;
 const uint8_t WRITE_COMMAND = 0xEA;
+const int RELEASE_POLL_MILLISECONDS = 5;
 const uint8_t SS_NO_ADAPTERS = 0xE8;
 const uint8_t CD_ROM = 5;
 
@@ -102,6 +107,8 @@ struct Config {
     uint32_t maxTransfer = 0x10000;
     bool completesLater = false;
     int delayMilliseconds = 5;
+    int holdOn = 0;  // the drive's command held until holdUntil exists, counted from 1
+    std::string holdUntil;
     bool refusesCommands = false;
     SimDrive faults = {};  // only the fault fields count
     std::vector<OtherDevice> others;
@@ -176,6 +183,8 @@ void setting(Config* config, const std::string& key, const std::string& value) {
     else if (key == "residue_on") faults.residueOn = number;
     else if (key == "residue") faults.residue = number;
     else if (key == "hang_on") faults.hangOn = number;
+    else if (key == "hold_on") config->holdOn = number;
+    else if (key == "hold_until") config->holdUntil = value;
     else if (key == "refuse") config->refusesCommands = number != 0;
     else if (key == "device") addDevice(config, value);
     else if (key == "failing_adapter") config->failingAdapter = number;
@@ -203,15 +212,20 @@ void readConfig(Config* config, const char* path) {
     fclose(file);
 }
 
+// The identification the drive file holds now; false where there is no file to read.
+bool storedIdentification(const Config& config, std::string* identification) {
+    FILE* file = config.driveFile.empty() ? nullptr : fopen(config.driveFile.c_str(), "rb");
+    if (file == nullptr) return false;
+    char stored[28];
+    identification->assign(stored, fread(stored, 1, sizeof stored, file));
+    fclose(file);
+    return true;
+}
+
 // The drive as the last run left it, with the faults asked for.
 SimDrive driveFor(const Config& config) {
     std::string identification = DEFAULT_IDENTIFICATION;
-    FILE* file = config.driveFile.empty() ? nullptr : fopen(config.driveFile.c_str(), "rb");
-    if (file != nullptr) {
-        char stored[28];
-        identification.assign(stored, fread(stored, 1, sizeof stored, file));
-        fclose(file);
-    }
+    storedIdentification(config, &identification);
     SimDrive drive = newSimDrive(identification.c_str());
     drive.checkConditionOn = config.faults.checkConditionOn;
     drive.faultSense = config.faults.faultSense;
@@ -283,6 +297,13 @@ SimDrive* deviceAt(Library* lib, const uint8_t* block) {
     return &lib->others[size_t(other)];
 }
 
+// A test may change the drive file between two INQUIRYs: the drive answers as it says now.
+void identifyAsStored(Library* lib) {
+    std::string identification;
+    if (storedIdentification(lib->config, &identification))
+        simDriveIdentifyAs(&lib->drive, identification.c_str());
+}
+
 // What the drive made of the command, as the adapter reports it; false when it never ends.
 bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
     const uint32_t bufLen = read32(block, BUF_LEN);
@@ -304,6 +325,8 @@ bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
         outcome->status = SS_INVALID_SRB;
         return true;
     }
+    if (device == &lib->drive && block[CDB_LEN] > 0 && block[CDB] == INQUIRY_COMMAND)
+        identifyAsStored(lib);
     const bool wasActive = lib->drive.activated;
     const SimAnswer answer =
         simDriveExecute(device, block + CDB, block[CDB_LEN], data, length, direction);
@@ -328,15 +351,40 @@ bool execute(Library* lib, const uint8_t* block, Outcome* outcome) {
     return true;
 }
 
+bool fileExists(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    fclose(file);
+    return true;
+}
+
+// The test that holds a command lets it go by creating the file: a handshake, so that what
+// the program does meanwhile is seen however slow the machine is.
+void waitForRelease(const std::string& path) {
+    while (!fileExists(path)) sleepMilliseconds(RELEASE_POLL_MILLISECONDS);
+}
+
 void completeLater(void* request) {
     uint8_t* block = static_cast<uint8_t*>(request);
     Library& lib = library();
     sleepMilliseconds(lib.config.delayMilliseconds);
+    Outcome outcome;
+    bool completes = false;
+    bool held = false;
+    {
+        LibraryLockHeld hold;
+        const size_t before = lib.drive.commands.size();
+        completes = execute(&lib, block, &outcome);
+        const size_t after = lib.drive.commands.size();
+        held = after > before && after == size_t(lib.config.holdOn);
+    }
+    if (!completes) return;
+    // Without the lock: the program may go on calling the library meanwhile.
+    if (held) waitForRelease(lib.config.holdUntil);
     void* event = nullptr;
     {
         LibraryLockHeld hold;
-        Outcome outcome;
-        if (execute(&lib, block, &outcome)) event = finish(block, outcome);
+        event = finish(block, outcome);
     }
     // With the lock let go: the program may end as soon as it sees the event.
     if (event != nullptr) SetEvent(event);

@@ -144,8 +144,15 @@ fi
 
 # The drive keeps what it became for the next run.
 run n 0.1.0 image-32768.bin
-check "the updated drive, another time" 0 "${new_for_new}Continue? Not confirmed, exiting$nl" \
-    "the drive already runs the image's firmware, $new: the update writes it again, as a repair$nl"
+same="the drive already runs the image's firmware, $new: the update writes it again, as a repair$nl"
+check "the updated drive, another time" 0 "${new_for_new}Continue? Not confirmed, exiting$nl" "$same"
+finish
+
+# Both streams into one log, as "> kelvo.log 2>&1" keeps them: in the order kelvo wrote them.
+printf 'n\n' | WNASPI32_SIM_CONFIG="$files$work/config" LD_LIBRARY_PATH="$library_path" \
+    "${program_command[@]}" 0.1.0 image-32768.bin > both.txt 2>&1
+cmp -s <(tail -n +2 both.txt) <(printf '%s' "$new_for_new${same}Continue? Not confirmed, exiting$nl") ||
+    fail "both streams into one" "they read: $(cat -A both.txt)"
 finish
 
 new_drive

@@ -43,11 +43,11 @@ printf '%s' "$old" > drive
     echo "drive = Z:$work/drive"
     echo "payload = Z:$work/payload"
     echo "completion = later"
-    # Slow commands give a person time to try to close the window while the drive is written.
-    [ "$case_name" = close_refused ] && echo "delay_ms = 700"
     # The drive's commands, counted from 1: the listing's INQUIRY, the update's, the chunks.
     [ "$case_name" = refused_chunk ] && echo "check_condition_on = 4" &&
         echo "sense = 70 00 03 00 00 00 00 06 00 00 00 00 0C 00"
+    # The second chunk stays with the drive until the test has tried to close the window.
+    [ "$case_name" = close_refused ] && echo "hold_on = 4" && echo "hold_until = Z:$work/release"
 } > config
 export WNASPI32_SIM_CONFIG=Z:$work/config WINEDLLOVERRIDES=wnaspi32=n
 
@@ -116,6 +116,7 @@ if [ "$case_name" = close_refused ]; then
         fail "closing was not refused in words: $(texts)"
     shot close-refused
     titled '^kelvo: updating' || fail "the window is gone: $(title)"
+    touch release
 fi
 
 until_true 60 titled '^kelvo: (Finished|not finished)$' || fail "no end after a minute: $(texts)"

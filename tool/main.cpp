@@ -2,6 +2,7 @@
 #include "platform.h"
 
 int main(int argc, char** argv) {
+    platformKeepStreamsInOrder();
     const int status = kelvoMain(argc, argv);
     platformHoldOwnConsole(stderr);
     return status;
