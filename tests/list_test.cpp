@@ -157,6 +157,7 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
 TEST_F(ListTest, ExitStatusAndOptions) {
     writeFile("new.bin", firmwareImage(1000, NEW));
     writeFile("-x", firmwareImage(1000, NEW));
+    writeFile("-", firmwareImage(1000, NEW));
     writeFile("a\\\"b.bin", firmwareImage(1000, NEW));
     const std::string usage = "usage: kelvo-list [--help] [FIRMWARE FILE ...]\n";
     const std::string noDrive =
@@ -180,6 +181,7 @@ TEST_F(ListTest, ExitStatusAndOptions) {
         {{"new.bin", "--list"}, 1, "", usage},
         {{"--", "-x"}, 0, noDrive + "file \"-x\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none\n",
          ""},
+        {{"-"}, 0, noDrive + "file \"-\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits none\n", ""},
         // A name a script reads back: quotes and backslashes inside it escaped.
         {{"a\\\"b.bin"}, 0,
          noDrive + "file \"a\\\\\\\"b.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits "

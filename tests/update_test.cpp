@@ -610,17 +610,23 @@ TEST_F(UpdateTest, DriveOpensByLetterOrByDevicePath) {
     }
 }
 
-// What the file's own size cannot be told of, or that has none, never becomes an image: a
-// pipe (as a shell's <(...) gives) cannot seek, an empty file is too short.
-TEST_F(UpdateTest, FileWithoutAUsableSizeIsRefusedBeforeTheDrive) {
+// A file that cannot be read whole never becomes an image: a pipe (as a shell's <(...) gives)
+// cannot seek, an empty file is too short; Windows may deny it, lock it or read it short.
+TEST_F(UpdateTest, FileThatCannotBeReadWholeIsRefusedBeforeTheDrive) {
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
     const Bytes image = firmwareImage(1000);
     ASSERT_EQ(write(pipeEnds[1], image.data(), image.size()), ssize_t(image.size()));
     close(pipeEnds[1]);
+    const std::string file = writeFile(image);
+    const std::string cannotRead = "open for read error\nthe file " + file + " cannot be read: ";
+    const std::string checkName = nothingWritten("check the file's name and the folder you run "
+                                                 "kelvo in");
     struct Case {
         std::string file;
         std::string errors;
+        DWORD openError = ERROR_SUCCESS;
+        size_t readShortBy = 0;
     } cases[] = {
         {"/dev/fd/" + std::to_string(pipeEnds[0]),
          "open for read error\nthe file /dev/fd/" + std::to_string(pipeEnds[0]) +
@@ -629,13 +635,23 @@ TEST_F(UpdateTest, FileWithoutAUsableSizeIsRefusedBeforeTheDrive) {
         {writeFile({}), "flash data appears to be too short\n" +
                             nothingWritten("use the firmware file itself, not a shortcut or a "
                                            "download page")},
+        {file, cannotRead + "access is denied\n" + checkName, ERROR_ACCESS_DENIED},
+        {file,
+         cannotRead + "another program holds it locked\n" +
+             nothingWritten("close the program that holds the file, then run kelvo again"),
+         ERROR_SHARING_VIOLATION},
+        {file, cannotRead + "it holds fewer bytes than its size says\n" + checkName,
+         ERROR_SUCCESS, 1},
     };
     for (const Case& c : cases) {
+        FreshFakeKernel32 fresh;
+        fresh->fileOpenError = c.openError;
+        fresh->readShortBy = c.readShortBy;
         const KelvoRun run = runKelvo({"e:", c.file}, "y\n");
         EXPECT_EQ(run.status, 1) << c.file;
         EXPECT_EQ(run.output, "") << c.file;
         EXPECT_EQ(run.errors, c.errors) << c.file;
-        EXPECT_TRUE(fake->createFileNames.empty()) << c.file;
+        EXPECT_TRUE(fresh->createFileNames.empty()) << c.file;
     }
     close(pipeEnds[0]);
 }

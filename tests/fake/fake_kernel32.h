@@ -91,6 +91,10 @@ struct FakeKernel32 {
     int closeHandleCalls;
     int openHandles;
 
+    // Files as msvcrt opens and reads them, where a test links fake_msvcrt.cpp
+    DWORD fileOpenError;                     // non-zero: every fopen fails so
+    size_t readShortBy;                      // every fread gives this many items fewer
+
     // Pass-through
     bool capabilitiesFail;
     IO_SCSI_CAPABILITIES capabilities;
