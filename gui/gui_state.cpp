@@ -7,6 +7,7 @@
 
 #include "image.h"
 #include "platform.h"
+#include "update_hold.h"
 
 namespace {
 
@@ -319,6 +320,15 @@ void guiRunUpdate(Gui* gui, const UpdateObserver& observer) {
     if (gui->phase != GUI_UPDATING) return;
     UpdateDecision& decision = gui->decision;
     GuiReport* report = &gui->report;
+    UpdateHold hold = holdForUpdate(decision.scsi, "kelvo-gui", guiDrive(gui, gui->selected).index);
+    gui->heldBack = hold.end != HOLD_TAKEN;
+    if (gui->heldBack) {
+        Text refusal = {};
+        describeHoldRefusal(&refusal, hold);
+        reportAdd(report, refusal.chars);
+        scsiClose(decision.scsi);
+        return;
+    }
     reportAdd(report, "Firmware update running, do not interrupt ...");
     Relay relay = {gui, &observer};
     const UpdateObserver relayed = {&relay, relayProgress, relayStage, keepTrace};
@@ -326,6 +336,7 @@ void guiRunUpdate(Gui* gui, const UpdateObserver& observer) {
     gui->outcome = updateDrive(decision.scsi, decision.image.bytes, decision.image.size,
                                decision.firmware.text, relayed);
     updateShieldLower(shield);
+    holdRelease(&hold, decision.scsi);
     if (gui->outcome.end == UPDATE_FINISHED) {
         reportAdd(report, "Finished\n");
     } else {
@@ -346,7 +357,7 @@ void guiUpdateNotStarted(Gui* gui) {
 
 void guiEndUpdate(Gui* gui) {
     if (gui->phase != GUI_UPDATING) return;
-    gui->heading = updateHeading(gui->outcome);
+    gui->heading = gui->heldBack ? HEADING_NOTHING_WRITTEN : updateHeading(gui->outcome);
     free(gui->outcome.driveAfterClosing);
     gui->outcome.driveAfterClosing = nullptr;
     decisionFree(&gui->decision);

@@ -47,6 +47,7 @@ struct Gui {
     UpdateOutcome outcome;    // the update's end, once it ran
     const char* heading;      // how the last update ended, null before the first
     GuiReport report;         // what kelvo says of the last update, traces included
+    bool heldBack;            // the update was not begun after the yes: another holds the drive
 };
 
 // A window with no drive listed and no file: null when memory runs out.

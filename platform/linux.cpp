@@ -5,11 +5,15 @@
 #include <linux/capability.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stddef.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <iterator>
@@ -133,4 +137,90 @@ void updateShieldLower(UpdateShield* shield) {
     pthread_sigmask(SIG_SETMASK, &shield->previousMask, nullptr);
     for (size_t i = 0; i < SHIELDED_COUNT; ++i) sigaction(SHIELDED_SIGNALS[i], &previous[i], nullptr);
     delete shield;
+}
+
+// The lock is a Unix socket bound to a name in the kernel's abstract namespace: no file is
+// made, the kernel lets one socket at a time have the name, and it frees the name as the
+// process ends, however it ends. A second socket's name carries the holder's words, which
+// anyone may read in /proc/net/unix.
+struct UpdateLock {
+    int lock;
+    int holder;  // -1 where the words could not be left
+};
+
+namespace {
+
+const char UPDATE_LOCK_NAME[] = "kelvo-update";
+const char HOLDER_PREFIX[] = "kelvo-update holder: ";
+const char ABSTRACT_SOCKETS[] = "/proc/net/unix";
+
+// A socket bound to `name` in the abstract namespace, or -1 with errno set. The name's
+// terminating zero is part of it, as a 32-bit kelvo under qemu-user would otherwise have it
+// added for it, and two kelvos would not meet on one name.
+int bindAbstract(const char* name) {
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0) return -1;
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const size_t length = std::min(strlen(name), sizeof address.sun_path - 2);
+    memcpy(address.sun_path + 1, name, length);
+    const socklen_t size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length + 1);
+    if (bind(socket, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+        const int error = errno;
+        close(socket);
+        errno = error;
+        return -1;
+    }
+    return socket;
+}
+
+// The holder's words from its socket's name (shown as "@kelvo-update holder: ...@"), "" where
+// it left none (yet).
+void readHolderWords(char* holder, size_t size) {
+    FILE* sockets = fopen(ABSTRACT_SOCKETS, "re");
+    if (sockets == nullptr) return;
+    char line[512];
+    while (fgets(line, sizeof line, sockets) != nullptr) {
+        const char* const words = strstr(line, HOLDER_PREFIX);
+        if (words == nullptr || words == line || words[-1] != '@') continue;
+        const char* const start = words + strlen(HOLDER_PREFIX);
+        const size_t length = strcspn(start, "@\n");
+        snprintf(holder, size, "%.*s", int(length), start);
+        break;
+    }
+    fclose(sockets);
+}
+
+}  // namespace
+
+// The holder's words go up before the lock, so that whoever finds the lock held finds them too.
+UpdateLockEnd platformLockUpdates(const char* program, const char* index, UpdateLock** lock,
+                                  char* holder, size_t size) {
+    *lock = nullptr;
+    holder[0] = '\0';
+    char words[UPDATE_LOCK_HOLDER_SIZE];
+    describeUpdateLockHolder(words, sizeof words, program, getpid(), index);
+    char name[sizeof HOLDER_PREFIX + UPDATE_LOCK_HOLDER_SIZE];
+    snprintf(name, sizeof name, "%s%s", HOLDER_PREFIX, words);
+    const int wordsSocket = bindAbstract(name);
+    const int lockSocket = bindAbstract(UPDATE_LOCK_NAME);
+    const int error = errno;
+    if (lockSocket < 0) {
+        if (wordsSocket >= 0) close(wordsSocket);
+        if (error != EADDRINUSE) return UPDATE_LOCK_NOT_OFFERED;
+        readHolderWords(holder, size);
+        return UPDATE_LOCK_HELD;
+    }
+    *lock = new (std::nothrow) UpdateLock{lockSocket, wordsSocket};
+    if (*lock != nullptr) return UPDATE_LOCK_TAKEN;
+    close(lockSocket);
+    if (wordsSocket >= 0) close(wordsSocket);
+    return UPDATE_LOCK_NOT_OFFERED;
+}
+
+void platformUnlockUpdates(UpdateLock* lock) {
+    if (lock == nullptr) return;
+    if (lock->holder >= 0) close(lock->holder);
+    close(lock->lock);
+    delete lock;
 }

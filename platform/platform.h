@@ -47,3 +47,31 @@ void platformHoldOwnConsole(FILE* notices);
 // What the first interrupt kept away says.
 inline constexpr char UPDATE_SHIELD_NOTICE[] =
     "interrupt ignored: the drive is being written, and the update will finish\n";
+
+// One update at a time on the machine, across kelvo's programs: a lock the system keeps with
+// the process that holds it, so that however that process ends, the next update is not kept
+// back by anything it left behind.
+struct UpdateLock;
+
+enum UpdateLockEnd : int32_t {
+    UPDATE_LOCK_TAKEN,        // this process holds it now
+    UPDATE_LOCK_HELD,         // another process holds it
+    UPDATE_LOCK_NOT_OFFERED,  // the system gave no lock: the update goes on as it always has
+};
+
+const size_t UPDATE_LOCK_HOLDER_SIZE = 200;
+
+// Takes the machine's update lock for `program` updating the drive `index` (as the user gave
+// it), which a second update is told. Where another process holds it, `holder` (`size`
+// bytes) says which program, which process and which drive, where the system can say, else "".
+UpdateLockEnd platformLockUpdates(const char* program, const char* index, UpdateLock** lock,
+                                  char* holder, size_t size);
+
+// Releases it: nothing for null.
+void platformUnlockUpdates(UpdateLock* lock);
+
+// How the holder of the lock describes itself to a second update.
+inline void describeUpdateLockHolder(char* text, size_t size, const char* program,
+                                     unsigned long process, const char* index) {
+    snprintf(text, size, "%s, process %lu, drive %s", program, process, index);
+}

@@ -123,3 +123,78 @@ void updateShieldLower(UpdateShield* shield) {
     }
     if (shield->updateOver != nullptr) SetEvent(shield->updateOver);
 }
+
+// The lock is a mutex whose existence alone counts: kelvo makes it when it takes the lock and
+// closes its one handle when it releases it, and Windows closes that handle with the process
+// however it ends. Beside it a small mapping of the paging file holds the holder's words.
+struct UpdateLock {
+    HANDLE mutex;
+    HANDLE holder;  // null where the words could not be left
+};
+
+namespace {
+
+// In the global namespace, so that a kelvo in another user's session sees it too.
+const char UPDATE_LOCK_NAME[] = "Global\\kelvo-update";
+const char UPDATE_HOLDER_NAME[] = "Global\\kelvo-update-holder";
+const DWORD HOLDER_BYTES = UPDATE_LOCK_HOLDER_SIZE;
+
+HANDLE leaveHolderWords(const char* program, const char* index) {
+    const HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                              HOLDER_BYTES, UPDATE_HOLDER_NAME);
+    if (mapping == nullptr) return nullptr;
+    char* const words = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, HOLDER_BYTES));
+    if (words == nullptr) {
+        CloseHandle(mapping);
+        return nullptr;
+    }
+    describeUpdateLockHolder(words, HOLDER_BYTES, program, GetCurrentProcessId(), index);
+    UnmapViewOfFile(words);
+    return mapping;
+}
+
+// The holder's words, "" where it left none (yet) or this user may not read them.
+void readHolderWords(char* holder, size_t size) {
+    const HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, UPDATE_HOLDER_NAME);
+    if (mapping == nullptr) return;
+    const char* const words =
+        static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, HOLDER_BYTES));
+    if (words != nullptr) {
+        snprintf(holder, size, "%.*s", int(HOLDER_BYTES - 1), words);
+        UnmapViewOfFile(words);
+    }
+    CloseHandle(mapping);
+}
+
+}  // namespace
+
+UpdateLockEnd platformLockUpdates(const char* program, const char* index, UpdateLock** lock,
+                                  char* holder, size_t size) {
+    *lock = nullptr;
+    holder[0] = '\0';
+    SetLastError(ERROR_SUCCESS);
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, UPDATE_LOCK_NAME);
+    const DWORD error = GetLastError();
+    // Access is denied to an object another user's kelvo made and still holds.
+    if (mutex == nullptr)
+        return error == ERROR_ACCESS_DENIED ? UPDATE_LOCK_HELD : UPDATE_LOCK_NOT_OFFERED;
+    if (error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        readHolderWords(holder, size);
+        return UPDATE_LOCK_HELD;
+    }
+    *lock = new (std::nothrow) UpdateLock{mutex, nullptr};
+    if (*lock == nullptr) {
+        CloseHandle(mutex);
+        return UPDATE_LOCK_NOT_OFFERED;
+    }
+    (*lock)->holder = leaveHolderWords(program, index);
+    return UPDATE_LOCK_TAKEN;
+}
+
+void platformUnlockUpdates(UpdateLock* lock) {
+    if (lock == nullptr) return;
+    if (lock->holder != nullptr) CloseHandle(lock->holder);
+    CloseHandle(lock->mutex);
+    delete lock;
+}

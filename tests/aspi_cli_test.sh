@@ -300,6 +300,61 @@ check "a library that refuses every request" 1 "Selected firmware: $new$nl" "$er
     fail "a library that refuses every request" "took $((SECONDS - started)) s"
 finish
 
+# Two kelvos answer y at once: one takes the machine's update lock and writes, its first chunk
+# held until the other has been refused, which writes nothing and says who holds the lock.
+title="two updates at once"
+new_drive "completion = later" "delay_ms = 0" "hold_on = 2" "hold_until = $files$work/go"
+rm -f go
+pids=()
+for n in 1 2; do
+    rm -f "answer$n" && mkfifo "answer$n"
+    WNASPI32_SIM_CONFIG="$files$work/config" LD_LIBRARY_PATH="$library_path" \
+        "${program_command[@]}" 0.1.0 image-100000.bin < "answer$n" > "out$n.txt" 2> "err$n.txt" &
+    pids[n]=$!
+done
+exec 4> answer1 5> answer2
+tries=0
+until grep -q 'Continue? ' out1.txt out2.txt 2> /dev/null &&
+    [ "$(grep -l 'Continue? ' out1.txt out2.txt | wc -l)" = 2 ]; do
+    tries=$((tries + 1))
+    [ $tries -le 1200 ] || break
+    sleep 0.05
+done
+echo y >&4
+echo y >&5
+exec 4>&- 5>&-
+# The one refused ends while the other's chunk is held; where neither does, both wrote.
+refused= tries=0
+while [ -z "$refused" ] && [ $tries -le 1200 ]; do
+    kill -0 "${pids[1]}" 2> /dev/null || refused=1
+    kill -0 "${pids[2]}" 2> /dev/null || refused=2
+    tries=$((tries + 1))
+    [ -n "$refused" ] || sleep 0.05
+done
+touch go
+[ -n "$refused" ] || { fail "$title" "neither was refused"; refused=1; }
+writer=$((3 - refused))
+wait "${pids[refused]}"
+status=$?
+wait "${pids[writer]}"
+writer_status=$?
+holder="kelvo, process ${pids[writer]}, drive 0.1.0"
+if [ "$kind" = wine32 ]; then  # Windows' own process numbers
+    holder=$(grep -o 'kelvo, process [0-9]*, drive 0.1.0' "err$refused.txt")
+    [ -n "$holder" ] || fail "$title" "the holder is not named"
+fi
+cp "out$refused.txt" out.txt && cp "err$refused.txt" err.txt
+check "$title: refused" 1 "${new_for_old}Continue? " "another kelvo update is running on this \
+machine ($holder): kelvo updates one drive at a time$nl$(written "run kelvo again once the \
+other update has ended")$nl"
+status=$writer_status
+cp "out$writer.txt" out.txt && cp "err$writer.txt" err.txt
+check "$title: written" 0 "$new_for_old$updated" ""
+check_payload "$title" image-100000.bin
+check_drive "$title" "$new"
+[ "$(awk '$7 == "F5"' log | wc -l)" = 1 ] || fail "$title" "closing commands: $(awk '$7 == "F5"' log | wc -l)"
+finish
+
 # Without the library, an ASPI address says once that the library could not be loaded, and
 # the same name goes to the pass-through backend, which finds no such device either.
 library_path=

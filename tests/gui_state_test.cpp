@@ -261,6 +261,7 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
         const char* heading;
         std::string report;
         std::vector<uint32_t> progress;
+        bool anotherUpdateRuns = false;  // another kelvo holds the machine's update lock
     } cases[] = {
         {"finished", 0, false, "Finished: the drive took the new firmware",
          selected + running + "Finished\n", {0, 1, 2}},
@@ -283,6 +284,11 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
                               "CONDITION: NO SENSE (0/70/70)\nthe drive now reports " + OLD +
              ", not the image's " + NEW + "\n" + notTaken,
          {0, 1, 2}},
+        {"another kelvo update runs", 0, false, "Nothing was written to the drive",
+         selected + "another kelvo update is running on this machine: kelvo updates one drive at "
+                    "a time\nnothing was written to the drive: run kelvo again once the other "
+                    "update has ended\n",
+         {}, true},
     };
     const Bytes image = firmwareImage(40000, NEW);
     for (const auto& c : cases) {
@@ -291,6 +297,7 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
         drive->checkConditionOn = c.checkConditionOn;
         drive->faultSense = Bytes(14, 0x70);
         drive->restartsOnClosing = c.restartsOnClosing;
+        if (c.anotherUpdateRuns) fresh->namedObjects["Global\\kelvo-update"] = {1, ""};
         Gui* gui = readyToUpdate(file("new.bin", image));
         std::vector<uint32_t> progress;
         pressUpdate(gui, true, {&progress, countProgress, nullptr, nullptr});
@@ -302,6 +309,7 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
         EXPECT_EQ(progress, c.progress) << c.what;
         EXPECT_EQ(drive->activated, c.heading[0] == 'F') << c.what;
         EXPECT_EQ(fresh->openHandles, 0) << c.what;
+        EXPECT_EQ(fresh->namedObjects.size(), c.anotherUpdateRuns ? 1u : 0u) << c.what;
         EXPECT_TRUE(guiDrivesPending(gui)) << c.what;  // the drive may name other firmware now
         listDrives(gui);
         EXPECT_TRUE(guiMayUpdate(gui)) << c.what;

@@ -589,6 +589,67 @@ TEST_F(UpdateTest, UpdateIsShieldedFromItsFirstChunkToItsVerdict) {
     }
 }
 
+// From the yes to the update's end kelvo holds the machine's one update; a second update is
+// refused before its first chunk, and every ending gives the lock back.
+TEST_F(UpdateTest, OneUpdateAtATimeHeldFromTheYesToTheEnd) {
+    const char* const LOCK = "Global\\kelvo-update";
+    const char* const HOLDER = "Global\\kelvo-update-holder";
+    const std::string otherRuns = "another kelvo update is running on this machine";
+    const std::string runAgain =
+        ": kelvo updates one drive at a time\n" +
+        nothingWritten("run kelvo again once the other update has ended");
+    struct Case {
+        const char* what;
+        const char* othersWords;  // another kelvo holds the lock, with these words; null: none
+        int32_t checkConditionOn;  // commands counted from 1: INQUIRY, the chunk, the closing
+        int32_t silentAfterRestart;  // -1: no restart on the closing command
+        int status;
+        std::string errors;        // where it is told in full
+    } cases[] = {
+        {"finished", nullptr, 0, -1, 0, ""},
+        {"a chunk failed", nullptr, 2, -1, 1, "-"},
+        {"closing failed and taken", nullptr, 0, 0, 0, "-"},
+        {"closing failed and not taken", nullptr, 3, -1, 1, "-"},
+        {"held by another kelvo's window", "kelvo-gui, process 77, drive D:", 0, -1, 1,
+         otherRuns + " (kelvo-gui, process 77, drive D:)" + runAgain},
+        {"held by another kelvo that left no words", "", 0, -1, 1, otherRuns + runAgain},
+    };
+    for (const Case& c : cases) {
+        FreshFakeKernel32 fresh;
+        fresh->processId = 4321;
+        if (c.othersWords != nullptr) {
+            fresh->namedObjects[LOCK] = {1, ""};
+            fresh->namedObjects[HOLDER] = {1, std::string(c.othersWords) + std::string(200, '\0')};
+        }
+        const auto othersObjects = fresh->namedObjects;
+        std::vector<std::string> heldAtChunks;
+        fresh->onPassThrough = [&fresh, &heldAtChunks, LOCK, HOLDER](DWORD, uint8_t* request) {
+            if (request[offsetof(SCSI_PASS_THROUGH, Cdb)] != 0xEA) return;
+            const bool held = fresh->namedObjects.count(LOCK) == 1;
+            heldAtChunks.push_back(held ? fresh->namedObjects[HOLDER].bytes.c_str() : "free");
+        };
+        SimDrive drive = newSimDrive("MATSHITADVD-RAM UJ-85J  0.99");
+        drive.checkConditionOn = c.checkConditionOn;
+        drive.faultSense = WRITE_ERROR;
+        drive.restartsOnClosing = c.silentAfterRestart >= 0;
+        drive.silentAfterRestart = c.silentAfterRestart;
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000), "y\n");
+        EXPECT_EQ(run.status, c.status) << c.what;
+        if (c.errors != "-") {
+            EXPECT_EQ(run.errors, c.errors) << c.what;
+        }
+        const bool refused = c.othersWords != nullptr;
+        EXPECT_EQ(heldAtChunks, std::vector<std::string>(refused ? 0 : 1,
+                                                         "kelvo, process 4321, drive e:"))
+            << c.what;
+        EXPECT_EQ(cdbsSent(drive).size() == 1, refused) << c.what;  // the INQUIRY alone
+        // Released: only another process's objects are left.
+        EXPECT_EQ(fresh->namedObjects.size(), othersObjects.size()) << c.what;
+        for (const auto& object : othersObjects)
+            EXPECT_EQ(fresh->namedObjects[object.first].handles, 1) << c.what;
+    }
+}
+
 TEST_F(UpdateTest, DriveOpensByLetterOrByDevicePath) {
     struct Case {
         const char* argument;

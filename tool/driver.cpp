@@ -16,6 +16,7 @@
 #include "platform.h"
 #include "scsi.h"
 #include "update.h"
+#include "update_hold.h"
 #include "words.h"
 
 namespace {
@@ -166,6 +167,13 @@ int kelvoMain(int argc, char** argv) {
         say("Not confirmed, exiting\n");
         return 0;
     }
+    UpdateHold hold = holdForUpdate(decision.scsi, "kelvo", deviceArgument);
+    if (hold.end != HOLD_TAKEN) {
+        Text refusal = {};
+        describeHoldRefusal(&refusal, hold);
+        tell(refusal);
+        return 1;
+    }
     say("Firmware update running, do not interrupt ...");
     // Once the first chunk goes out, the update runs to its end and its verdict is told,
     // whatever the user or the system does meanwhile.
@@ -173,6 +181,7 @@ int kelvoMain(int argc, char** argv) {
     UpdateShield* shield = newUpdateShield(stderr);
     const int status = updateOnConsole(decision.scsi, decision.image, decision.firmware.text);
     updateShieldLower(shield);
+    holdRelease(&hold, decision.scsi);
     if (status == 0) scsiClose(decision.scsi);
     return status;
 }

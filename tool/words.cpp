@@ -267,6 +267,17 @@ void describeSameFirmware(Text* text, const char* firmwareName) {
                   "again, as a repair\n", firmwareName);
 }
 
+void describeHoldRefusal(Text* text, const UpdateHold& hold) {
+    if (hold.end != HOLD_OTHER_UPDATE) return;
+    if (hold.holder[0] != '\0')
+        textAdd(text, "another kelvo update is running on this machine (%s): kelvo updates one "
+                      "drive at a time\n", hold.holder);
+    else
+        textAdd(text, "another kelvo update is running on this machine: kelvo updates one drive "
+                      "at a time\n");
+    addNothingWritten(text, "run kelvo again once the other update has ended");
+}
+
 void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName) {
     char answer[EXPLANATION_SIZE];
     scsiExplain(outcome.answer, answer, sizeof answer);

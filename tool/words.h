@@ -11,6 +11,7 @@
 #include "firmware_file.h"
 #include "scsi.h"
 #include "update.h"
+#include "update_hold.h"
 
 const size_t TEXT_SIZE = 4096;
 
@@ -70,6 +71,10 @@ void describeOtherKind(Text* text, const char* index, int32_t peripheralType);
 void describeDriveForImage(Text* output, Text* errors, const char* index,
                            const DeviceInquiry& inquiry, const DriveJudgement& judgement,
                            const char* firmwareName, bool force);
+
+// Why the update was not begun after the user's yes: what another program holds, and that
+// nothing was written.
+void describeHoldRefusal(Text* text, const UpdateHold& hold);
 
 // A drive that already runs the image's firmware.
 void describeSameFirmware(Text* text, const char* firmwareName);

@@ -179,6 +179,29 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 
 }  // extern "C"
 
+// ---- The machine's update lock: named objects of the system's global namespace. Only the
+// tests' fake implements them here; the POSIX programs take Linux's own lock instead. ----
+
+#define ERROR_ALREADY_EXISTS 183UL
+#define PAGE_READWRITE 0x04UL
+#define FILE_MAP_WRITE 0x0002UL
+#define FILE_MAP_READ 0x0004UL
+
+extern "C" {
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protection,
+                          DWORD sizeHigh, DWORD sizeLow, LPCSTR name);
+HANDLE OpenFileMappingA(DWORD access, BOOL inherit, LPCSTR name);
+LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
+                     size_t bytes);
+BOOL UnmapViewOfFile(const void* view);
+DWORD GetCurrentProcessId(void);
+
+}  // extern "C"
+
+// ---- end of the update lock's calls ----
+
 // ---- The listing's calls (kelvo-list): the drive letters and what each is. Only the tests'
 // fake implements them here; the POSIX programs list Linux's own nodes instead. ----
 

@@ -7,13 +7,14 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-enum HandleKind { DEVICE_HANDLE, EVENT_HANDLE };
+enum HandleKind { DEVICE_HANDLE, EVENT_HANDLE, NAMED_HANDLE };
 
 struct FakeHandle {
     HandleKind kind;
     SimDrive* drive;
     bool signalled;
     bool manualReset;  // stays signalled once set
+    std::string name;  // a named object's
 };
 
 FakeKernel32& state() {
@@ -251,11 +252,18 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
         return INVALID_HANDLE_VALUE;
     }
     fake.openHandles += 1;
-    return new FakeHandle{DEVICE_HANDLE, device->second, false, false};
+    return new FakeHandle{DEVICE_HANDLE, device->second, false, false, ""};
 }
 
 BOOL CloseHandle(HANDLE handle) {
     FakeKernel32& fake = state();
+    if (FakeHandle* named = handleOf(handle, NAMED_HANDLE)) {
+        const auto object = fake.namedObjects.find(named->name);
+        if (object != fake.namedObjects.end() && --object->second.handles == 0)
+            fake.namedObjects.erase(object);
+        delete named;
+        return TRUE;
+    }
     FakeHandle* device = handleOf(handle, DEVICE_HANDLE);
     FakeHandle* event = handleOf(handle, EVENT_HANDLE);
     if (device != nullptr) fake.closeHandleCalls += 1;
@@ -330,7 +338,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
         return nullptr;
     }
     fake.openEvents += 1;
-    return new FakeHandle{EVENT_HANDLE, nullptr, initialState != FALSE, manualReset != FALSE};
+    return new FakeHandle{EVENT_HANDLE, nullptr, initialState != FALSE, manualReset != FALSE, ""};
 }
 
 namespace {
@@ -366,6 +374,45 @@ DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
     if (!handle->manualReset) handle->signalled = false;
     return WAIT_OBJECT_0;
 }
+
+namespace {
+
+HANDLE openNamed(LPCSTR name, bool create, DWORD bytes) {
+    FakeKernel32& fake = state();
+    const auto object = fake.namedObjects.find(name);
+    if (object == fake.namedObjects.end() && !create) {
+        lastError = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    lastError = object != fake.namedObjects.end() ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    FakeNamedObject& named = fake.namedObjects[name];
+    if (named.handles++ == 0) named.bytes.assign(bytes, '\0');
+    return new FakeHandle{NAMED_HANDLE, nullptr, false, false, name};
+}
+
+}  // namespace
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR name) { return openNamed(name, true, 0); }
+
+HANDLE CreateFileMappingA(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD sizeLow,
+                          LPCSTR name) {
+    return openNamed(name, true, sizeLow);
+}
+
+HANDLE OpenFileMappingA(DWORD, BOOL, LPCSTR name) { return openNamed(name, false, 0); }
+
+LPVOID MapViewOfFile(HANDLE mapping, DWORD, DWORD, DWORD, size_t) {
+    FakeHandle* named = handleOf(mapping, NAMED_HANDLE);
+    if (named == nullptr) {
+        lastError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    return &state().namedObjects[named->name].bytes[0];
+}
+
+BOOL UnmapViewOfFile(const void*) { return TRUE; }
+
+DWORD GetCurrentProcessId(void) { return state().processId; }
 
 void Sleep(DWORD milliseconds) { state().pauses.push_back(milliseconds); }
 

@@ -73,6 +73,12 @@ enum FakeWait {
     FAKE_WAIT_FAILS,       // WAIT_FAILED with ERROR_INVALID_HANDLE
 };
 
+// A named object of the system's global namespace (a mutex, a mapping of the paging file).
+struct FakeNamedObject {
+    int handles;        // open in any process; a test adds one for another process's
+    std::string bytes;  // a mapping's
+};
+
 struct FakeKernel32 {
     // Error texts
     bool formatMessageFails;
@@ -130,6 +136,10 @@ struct FakeKernel32 {
     bool outputIsConsole;  // GetConsoleMode answers for standard output
     bool inputIsConsole;   // GetConsoleMode answers for standard input; ReadConsoleA is a call
     DWORD consoleProcesses;  // GetConsoleProcessList's count, where kernel32 has the call
+
+    // Named objects, by name; each goes once its last handle is closed.
+    std::map<std::string, FakeNamedObject> namedObjects;
+    DWORD processId;  // GetCurrentProcessId
 
     // The ASPI library, a working one with one host adapter after a reset
     FakeAspi aspi;
