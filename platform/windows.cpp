@@ -124,9 +124,10 @@ void updateShieldLower(UpdateShield* shield) {
     if (shield->updateOver != nullptr) SetEvent(shield->updateOver);
 }
 
-// The lock is a mutex whose existence alone counts: kelvo makes it when it takes the lock and
-// closes its one handle when it releases it, and Windows closes that handle with the process
-// however it ends. Beside it a small mapping of the paging file holds the holder's words.
+// The lock is a mutex whose existence counts: kelvo makes it when it takes the lock and closes
+// its one handle when it releases it, and Windows closes that handle with the process however
+// it ends. Beside it a small mapping of the paging file holds the holder's words; the taker
+// owns the mutex until they are up, so that a second update waits for them, not for the lock.
 struct UpdateLock {
     HANDLE mutex;
     HANDLE holder;  // null where the words could not be left
@@ -138,6 +139,9 @@ namespace {
 const char UPDATE_LOCK_NAME[] = "Global\\kelvo-update";
 const char UPDATE_HOLDER_NAME[] = "Global\\kelvo-update-holder";
 const DWORD HOLDER_BYTES = UPDATE_LOCK_HOLDER_SIZE;
+// A taker that does not put its words up within this time has stopped: the lock is said
+// without them.
+const DWORD HOLDER_WORDS_WAIT_MILLISECONDS = 5000;
 
 HANDLE leaveHolderWords(const char* program, const char* index) {
     const HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
@@ -173,23 +177,26 @@ UpdateLockEnd platformLockUpdates(const char* program, const char* index, Update
     *lock = nullptr;
     holder[0] = '\0';
     SetLastError(ERROR_SUCCESS);
-    const HANDLE mutex = CreateMutexA(nullptr, FALSE, UPDATE_LOCK_NAME);
+    const HANDLE mutex = CreateMutexA(nullptr, TRUE, UPDATE_LOCK_NAME);
     const DWORD error = GetLastError();
     // Access is denied to an object another user's kelvo made and still holds.
     if (mutex == nullptr)
         return error == ERROR_ACCESS_DENIED ? UPDATE_LOCK_HELD : UPDATE_LOCK_NOT_OFFERED;
     if (error == ERROR_ALREADY_EXISTS) {
+        const DWORD waited = WaitForSingleObject(mutex, HOLDER_WORDS_WAIT_MILLISECONDS);
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+            readHolderWords(holder, size);
+            ReleaseMutex(mutex);
+        }
         CloseHandle(mutex);
-        readHolderWords(holder, size);
         return UPDATE_LOCK_HELD;
     }
     *lock = new (std::nothrow) UpdateLock{mutex, nullptr};
-    if (*lock == nullptr) {
-        CloseHandle(mutex);
-        return UPDATE_LOCK_NOT_OFFERED;
-    }
-    (*lock)->holder = leaveHolderWords(program, index);
-    return UPDATE_LOCK_TAKEN;
+    if (*lock != nullptr) (*lock)->holder = leaveHolderWords(program, index);
+    ReleaseMutex(mutex);
+    if (*lock != nullptr) return UPDATE_LOCK_TAKEN;
+    CloseHandle(mutex);
+    return UPDATE_LOCK_NOT_OFFERED;
 }
 
 void platformUnlockUpdates(UpdateLock* lock) {

@@ -183,6 +183,7 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 // tests' fake implements them here; the POSIX programs take Linux's own lock instead. ----
 
 #define ERROR_ALREADY_EXISTS 183UL
+#define WAIT_ABANDONED 0x00000080UL
 #define PAGE_READWRITE 0x04UL
 #define FILE_MAP_WRITE 0x0002UL
 #define FILE_MAP_READ 0x0004UL
@@ -190,6 +191,7 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 extern "C" {
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protection,
                           DWORD sizeHigh, DWORD sizeLow, LPCSTR name);
 HANDLE OpenFileMappingA(DWORD access, BOOL inherit, LPCSTR name);

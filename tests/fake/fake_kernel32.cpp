@@ -363,6 +363,7 @@ BOOL ResetEvent(HANDLE event) { return setSignalled(event, false); }
 // unless the ASPI library finishes a command while the caller waits for it.
 DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
     FakeKernel32& fake = state();
+    if (handleOf(event, NAMED_HANDLE) != nullptr) return WAIT_OBJECT_0;  // a mutex nobody owns
     fake.waitMilliseconds.push_back(milliseconds);
     if (fake.wait == FAKE_WAIT_FOR_SIGNAL) finishPendingAspiCommand(event);
     FakeHandle* handle = handleOf(event, EVENT_HANDLE);
@@ -411,6 +412,8 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD, DWORD, DWORD, size_t) {
 }
 
 BOOL UnmapViewOfFile(const void*) { return TRUE; }
+
+BOOL ReleaseMutex(HANDLE mutex) { return handleOf(mutex, NAMED_HANDLE) != nullptr; }
 
 DWORD GetCurrentProcessId(void) { return state().processId; }
 
