@@ -55,6 +55,12 @@ const char PLATFORM_ACCESS_ADVICE[] =
 const char PLATFORM_NO_ASPI_ADVICE[] =
     "give kelvo the drive's device path (/dev/sr0 or /dev/sg0) that kelvo-list shows instead";
 
+const char PLATFORM_DRIVE_BUSY[] =
+    "a disc in it is mounted, or another program keeps it for itself";
+const char PLATFORM_DRIVE_BUSY_ADVICE[] =
+    "unmount the disc (umount) or close the program that burns or plays discs, then run kelvo "
+    "again";
+
 void platformPause(uint32_t milliseconds) {
     timespec left = {time_t(milliseconds / 1000),
                      long(milliseconds % 1000) * NANOSECONDS_PER_MILLISECOND};

@@ -29,6 +29,10 @@ bool platformFileInUse();
 extern const char PLATFORM_INDEX_FORMS[];
 extern const char PLATFORM_ACCESS_ADVICE[];
 extern const char PLATFORM_NO_ASPI_ADVICE[];
+// What keeps a drive from kelvo alone where the system does not name the program, and what to
+// do about a drive another program holds.
+extern const char PLATFORM_DRIVE_BUSY[];
+extern const char PLATFORM_DRIVE_BUSY_ADVICE[];
 
 // Raised before an update's first chunk and lowered once its end is told: while up, interrupts
 // neither end nor stop the program, the system does not sleep, and the first one kept away

@@ -55,6 +55,10 @@ const char PLATFORM_ACCESS_ADVICE[] = "run kelvo in a Command Prompt run as admi
 const char PLATFORM_NO_ASPI_ADVICE[] =
     "give kelvo the drive letter (E:) or device path that kelvo-list shows instead";
 
+const char PLATFORM_DRIVE_BUSY[] = "another program keeps it for itself";
+const char PLATFORM_DRIVE_BUSY_ADVICE[] =
+    "close the program that burns or plays discs, then run kelvo again";
+
 void platformPause(uint32_t milliseconds) { Sleep(milliseconds); }
 
 // The storage port driver hands any CDB on for a process that could open the drive for

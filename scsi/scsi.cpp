@@ -83,6 +83,16 @@ ScsiPath scsiPath(const Scsi* scsi) {
     return scsi->selected == scsi->aspi ? SCSI_PATH_ASPI : SCSI_PATH_PASS_THROUGH;
 }
 
+ScsiExclusive scsiLockExclusive(Scsi* scsi, const char* caller, char* holder, size_t size) {
+    holder[0] = '\0';
+    if (scsiPath(scsi) != SCSI_PATH_PASS_THROUGH) return SCSI_EXCLUSIVE_NOT_OFFERED;
+    return sptxLockExclusive(scsi->sptx, caller, holder, size);
+}
+
+void scsiUnlockExclusive(Scsi* scsi) {
+    if (scsiPath(scsi) == SCSI_PATH_PASS_THROUGH) sptxUnlockExclusive(scsi->sptx);
+}
+
 void scsiClose(Scsi* scsi) {
     if (scsi == nullptr) return;
     sptxClose(scsi->sptx);

@@ -140,6 +140,23 @@ ScsiOpenFailure scsiOpenFailure(const Scsi* scsi);
 // end, as written: kept for a caller that shows them elsewhere. Empty for none.
 const char* scsiLastTrace(const Scsi* scsi);
 
+// The drive for this handle alone, while it writes, where the path offers it: the
+// pass-through asks the CD-ROM driver's exclusive access (the stand-in on Linux an exclusive
+// open of the node); ASPI has no such request.
+enum ScsiExclusive : int32_t {
+    SCSI_EXCLUSIVE_TAKEN,        // no other handle or program reaches the drive now
+    SCSI_EXCLUSIVE_HELD,         // another program holds the drive: `holder` names it
+    SCSI_EXCLUSIVE_NOT_OFFERED,  // the system or the path has no such lock: nothing changed
+};
+const size_t SCSI_EXCLUSIVE_HOLDER_SIZE = 65;
+
+// Takes the drive for the handle alone, as `caller` (letters and digits). Where another
+// program holds it, `holder` (`size` bytes) takes the name that program gave, "" for none.
+ScsiExclusive scsiLockExclusive(Scsi* scsi, const char* caller, char* holder, size_t size);
+
+// Gives the drive back to everyone.
+void scsiUnlockExclusive(Scsi* scsi);
+
 // ---- For a listing of the drives (kelvo-list) ----
 
 // Where both backends write their trace lines from now on (standard error until then); the

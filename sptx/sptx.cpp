@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cdrom_exclusive.h"
 #include "scsi.h"
 #include "win32_error.h"
 
@@ -296,4 +297,38 @@ int32_t sptxSay(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data
     sptx->lastResult = result;
     if (result == SAY_REFUSED) traceUnusableAnswer(sptx, answer);
     return result;
+}
+
+namespace {
+
+bool askExclusiveAccess(Sptx* sptx, void* request, DWORD inSize, void* answer, DWORD outSize) {
+    DWORD returned = 0;
+    return DeviceIoControl(sptx->device, CDROM_EXCLUSIVE_ACCESS_CODE, request, inSize, answer,
+                           outSize, &returned, nullptr) != 0;
+}
+
+}  // namespace
+
+// A lock refused is told as held where the driver says who holds it, or where it says the
+// drive is busy (the Linux stand-in, whose kernel names nobody); any other refusal (Windows
+// XP, Wine, a device that is no CD-ROM drive) is a driver without the request.
+ScsiExclusive sptxLockExclusive(Sptx* sptx, const char* caller, char* holder, size_t size) {
+    holder[0] = '\0';
+    CdromExclusiveLock lock = {};
+    lock.access = {CDROM_EXCLUSIVE_LOCK, CDROM_EXCLUSIVE_IGNORE_VOLUME};
+    snprintf(reinterpret_cast<char*>(lock.callerName), sizeof lock.callerName, "%s", caller);
+    if (askExclusiveAccess(sptx, &lock, sizeof lock, nullptr, 0)) return SCSI_EXCLUSIVE_TAKEN;
+    const bool busy = GetLastError() == ERROR_BUSY;
+    CdromExclusiveAccess query = {CDROM_EXCLUSIVE_QUERY, 0};
+    CdromExclusiveState state = {};
+    if (askExclusiveAccess(sptx, &query, sizeof query, &state, sizeof state) && state.locked) {
+        snprintf(holder, size, "%.*s", int(sizeof state.callerName), state.callerName);
+        return SCSI_EXCLUSIVE_HELD;
+    }
+    return busy ? SCSI_EXCLUSIVE_HELD : SCSI_EXCLUSIVE_NOT_OFFERED;
+}
+
+void sptxUnlockExclusive(Sptx* sptx) {
+    CdromExclusiveAccess unlock = {CDROM_EXCLUSIVE_UNLOCK, 0};
+    askExclusiveAccess(sptx, &unlock, sizeof unlock, nullptr, 0);
 }

@@ -59,3 +59,8 @@ int sptxPrepareDirect(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t
 // Executes one CDB on the open device; returns a SayResult (see scsi.h).
 int32_t sptxSay(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data,
                 int32_t dataLength, int32_t direction);
+
+// The CD-ROM driver's exclusive access for this handle (scsiLockExclusive). Failed requests
+// write no trace: where the driver has no such request, the update goes on as it always has.
+ScsiExclusive sptxLockExclusive(Sptx* sptx, const char* caller, char* holder, size_t size);
+void sptxUnlockExclusive(Sptx* sptx);

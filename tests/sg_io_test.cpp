@@ -324,6 +324,34 @@ TEST_F(SgIoTest, TimeOutInMillisecondsAtMostWhatSgIoHolds) {
     }
 }
 
+// The drive for kelvo alone: the node opened again exclusively, and as before once released;
+// a node the kernel keeps busy (a mounted disc, another exclusive opener) is held by nobody
+// that the kernel names, and any other refusal leaves the update to go on as before.
+TEST_F(SgIoTest, ExclusiveAccessIsTheNodeOpenedExclusively) {
+    struct Case {
+        const char* what;
+        int reopenError;
+        ScsiExclusive expected;
+        std::vector<bool> reopens;  // exclusive or not, in order
+    } cases[] = {
+        {"granted, then released", 0, SCSI_EXCLUSIVE_TAKEN, {true, false}},
+        {"busy", EBUSY, SCSI_EXCLUSIVE_HELD, {true}},
+        {"refused otherwise", EPERM, SCSI_EXCLUSIVE_NOT_OFFERED, {true}},
+    };
+    for (const Case& c : cases) {
+        FreshFakeLinuxDevice fresh;
+        fresh->reopenError = c.reopenError;
+        Sptx* sptx = openRecord();
+        char holder[SCSI_EXCLUSIVE_HOLDER_SIZE] = "x";
+        EXPECT_EQ(sptxLockExclusive(sptx, "kelvo", holder, sizeof holder), c.expected) << c.what;
+        EXPECT_STREQ(holder, "") << c.what;
+        if (c.expected == SCSI_EXCLUSIVE_TAKEN) sptxUnlockExclusive(sptx);
+        EXPECT_EQ(fresh->reopens, c.reopens) << c.what;
+        EXPECT_EQ(trace.text(), "") << c.what;
+        sptxClose(sptx);
+    }
+}
+
 // Requests that the backend never makes are refused before the kernel sees them, rather
 // than carried half right.
 TEST_F(SgIoTest, MalformedRequestsAreRefused) {

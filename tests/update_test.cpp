@@ -589,44 +589,62 @@ TEST_F(UpdateTest, UpdateIsShieldedFromItsFirstChunkToItsVerdict) {
     }
 }
 
-// From the yes to the update's end kelvo holds the machine's one update; a second update is
-// refused before its first chunk, and every ending gives the lock back.
-TEST_F(UpdateTest, OneUpdateAtATimeHeldFromTheYesToTheEnd) {
+// From the yes to the update's end kelvo holds the machine's one update and, where the driver
+// offers it, the drive; a second update, or a drive another program holds, is refused before
+// the first chunk, and every ending gives back what was taken.
+TEST_F(UpdateTest, UpdateHoldsTheMachineAndTheDriveFromTheYesToTheEnd) {
     const char* const LOCK = "Global\\kelvo-update";
     const char* const HOLDER = "Global\\kelvo-update-holder";
     const std::string otherRuns = "another kelvo update is running on this machine";
     const std::string runAgain =
         ": kelvo updates one drive at a time\n" +
         nothingWritten("run kelvo again once the other update has ended");
+    const std::vector<std::string> lockedAndUnlocked = {"lock kelvo", "unlock"};
+    const std::vector<std::string> refusedAndAsked = {"lock kelvo", "query"};
+    const std::string heldWhileWriting = "kelvo, process 4321, drive e: / kelvo";
     struct Case {
         const char* what;
-        const char* othersWords;  // another kelvo holds the lock, with these words; null: none
         int32_t checkConditionOn;  // commands counted from 1: INQUIRY, the chunk, the closing
         int32_t silentAfterRestart;  // -1: no restart on the closing command
         int status;
-        std::string errors;        // where it is told in full
+        std::string errors;        // "-": told elsewhere
+        std::vector<std::string> driveRequests;
+        std::string held;          // the lock's words and the drive's holder at the chunk
+        const char* othersWords = nullptr;  // another kelvo holds the lock, with these words
+        const char* drivesHolder = "";      // another program holds the drive
+        bool exclusiveNotOffered = false;
     } cases[] = {
-        {"finished", nullptr, 0, -1, 0, ""},
-        {"a chunk failed", nullptr, 2, -1, 1, "-"},
-        {"closing failed and taken", nullptr, 0, 0, 0, "-"},
-        {"closing failed and not taken", nullptr, 3, -1, 1, "-"},
-        {"held by another kelvo's window", "kelvo-gui, process 77, drive D:", 0, -1, 1,
-         otherRuns + " (kelvo-gui, process 77, drive D:)" + runAgain},
-        {"held by another kelvo that left no words", "", 0, -1, 1, otherRuns + runAgain},
+        {"finished", 0, -1, 0, "", lockedAndUnlocked, heldWhileWriting},
+        {"a chunk failed", 2, -1, 1, "-", lockedAndUnlocked, heldWhileWriting},
+        {"closing failed and taken", 0, 0, 0, "-", lockedAndUnlocked, heldWhileWriting},
+        {"closing failed and not taken", 3, -1, 1, "-", lockedAndUnlocked, heldWhileWriting},
+        {"another kelvo's window runs", 0, -1, 1,
+         otherRuns + " (kelvo-gui, process 77, drive D:)" + runAgain, {}, "",
+         "kelvo-gui, process 77, drive D:"},
+        {"another kelvo runs that left no words", 0, -1, 1, otherRuns + runAgain, {}, "", ""},
+        {"the drive held by IMAPI2", 0, -1, 1,
+         "the drive is held by IMAPI2, another program that keeps it for itself\n" +
+             nothingWritten("close the program that burns or plays discs, then run kelvo again"),
+         refusedAndAsked, "", nullptr, "IMAPI2"},
+        {"no exclusive access in the driver", 0, -1, 0, "", refusedAndAsked,
+         "kelvo, process 4321, drive e: / ", nullptr, "", true},
     };
     for (const Case& c : cases) {
         FreshFakeKernel32 fresh;
         fresh->processId = 4321;
+        fresh->exclusiveHolder = c.drivesHolder;
+        fresh->exclusiveNotOffered = c.exclusiveNotOffered;
         if (c.othersWords != nullptr) {
             fresh->namedObjects[LOCK] = {1, ""};
             fresh->namedObjects[HOLDER] = {1, std::string(c.othersWords) + std::string(200, '\0')};
         }
         const auto othersObjects = fresh->namedObjects;
-        std::vector<std::string> heldAtChunks;
-        fresh->onPassThrough = [&fresh, &heldAtChunks, LOCK, HOLDER](DWORD, uint8_t* request) {
-            if (request[offsetof(SCSI_PASS_THROUGH, Cdb)] != 0xEA) return;
-            const bool held = fresh->namedObjects.count(LOCK) == 1;
-            heldAtChunks.push_back(held ? fresh->namedObjects[HOLDER].bytes.c_str() : "free");
+        std::string held;
+        fresh->onPassThrough = [&fresh, &held, LOCK, HOLDER](DWORD, uint8_t* request) {
+            if (request[offsetof(SCSI_PASS_THROUGH, Cdb)] != 0xEA || !held.empty()) return;
+            const bool locked = fresh->namedObjects.count(LOCK) == 1;
+            held = std::string(locked ? fresh->namedObjects[HOLDER].bytes.c_str() : "free") +
+                   " / " + fresh->exclusiveHolder;
         };
         SimDrive drive = newSimDrive("MATSHITADVD-RAM UJ-85J  0.99");
         drive.checkConditionOn = c.checkConditionOn;
@@ -638,11 +656,10 @@ TEST_F(UpdateTest, OneUpdateAtATimeHeldFromTheYesToTheEnd) {
         if (c.errors != "-") {
             EXPECT_EQ(run.errors, c.errors) << c.what;
         }
-        const bool refused = c.othersWords != nullptr;
-        EXPECT_EQ(heldAtChunks, std::vector<std::string>(refused ? 0 : 1,
-                                                         "kelvo, process 4321, drive e:"))
-            << c.what;
-        EXPECT_EQ(cdbsSent(drive).size() == 1, refused) << c.what;  // the INQUIRY alone
+        EXPECT_EQ(held, c.held) << c.what;
+        EXPECT_EQ(cdbsSent(drive).size() == 1, c.held.empty()) << c.what;  // the INQUIRY alone
+        EXPECT_EQ(fresh->exclusiveRequests, c.driveRequests) << c.what;
+        EXPECT_EQ(fresh->exclusiveHolder, c.drivesHolder) << c.what;
         // Released: only another process's objects are left.
         EXPECT_EQ(fresh->namedObjects.size(), othersObjects.size()) << c.what;
         for (const auto& object : othersObjects)

@@ -15,11 +15,13 @@ const size_t HOLDER_SIZE = 200;
 enum HoldEnd : int32_t {
     HOLD_TAKEN,          // the update may begin
     HOLD_OTHER_UPDATE,   // another kelvo update runs on this machine: `holder` says which
+    HOLD_DRIVE_HELD,     // another program keeps the drive for itself: `holder` names it
 };
 
 struct UpdateHold {
     HoldEnd end;
     UpdateLock* machine;  // the machine's one update; null where the system offered no lock
+    bool driveLocked;     // the drive is kelvo's alone
     char holder[HOLDER_SIZE];  // who keeps the update back, "" where unknown
 };
 

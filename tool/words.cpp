@@ -268,6 +268,15 @@ void describeSameFirmware(Text* text, const char* firmwareName) {
 }
 
 void describeHoldRefusal(Text* text, const UpdateHold& hold) {
+    if (hold.end == HOLD_DRIVE_HELD) {
+        if (hold.holder[0] != '\0')
+            textAdd(text, "the drive is held by %s, another program that keeps it for itself\n",
+                    hold.holder);
+        else
+            textAdd(text, "the drive is busy: %s\n", PLATFORM_DRIVE_BUSY);
+        addNothingWritten(text, PLATFORM_DRIVE_BUSY_ADVICE);
+        return;
+    }
     if (hold.end != HOLD_OTHER_UPDATE) return;
     if (hold.holder[0] != '\0')
         textAdd(text, "another kelvo update is running on this machine (%s): kelvo updates one "

@@ -3,6 +3,10 @@
 #include "linux_device.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -63,4 +67,38 @@ int64_t linuxDeviceQueueLimit(int fd) {
     }
     if (!S_ISCHR(status.st_mode)) return -1;
     return boundBlockQueueLimit(deviceMajor, deviceMinor);
+}
+
+namespace {
+
+// `path` opened with `flags` at the descriptor `fd`, which is free.
+int openAt(const char* path, int flags, int fd) {
+    const int opened = open(path, flags);
+    if (opened < 0 || opened == fd) return opened;
+    const int moved = dup2(opened, fd);
+    const int error = errno;
+    close(opened);
+    errno = error;
+    return moved;
+}
+
+}  // namespace
+
+// An sg node counts this process's own descriptor as another opener, so the old one is closed
+// first; where the exclusive open is refused, the node is opened as it was.
+int linuxDeviceReopen(int fd, bool exclusive) {
+    char link[32];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char path[PATH_MAX];
+    const ssize_t length = readlink(link, path, sizeof path - 1);
+    const int flags = fcntl(fd, F_GETFL);
+    if (length < 0 || flags < 0) return -1;
+    path[length] = '\0';
+    const int kept = (flags & (O_ACCMODE | O_NONBLOCK)) | O_CLOEXEC;
+    close(fd);
+    if (openAt(path, kept | (exclusive ? O_EXCL : 0), fd) >= 0) return 0;
+    const int error = errno;
+    openAt(path, kept, fd);
+    errno = error;
+    return -1;
 }

@@ -10,3 +10,8 @@ int linuxDeviceIoctl(int fd, unsigned long request, void* argument);
 // The largest transfer, in bytes, that the block queue behind the SCSI device open at `fd`
 // takes in one request (its max_sectors), or -1 where that cannot be read.
 int64_t linuxDeviceQueueLimit(int fd);
+
+// Opens the node behind `fd` again in its place, with the same access, exclusively (O_EXCL)
+// or not: 0, or -1 with errno set (EBUSY: a disc on a block node is mounted, or another
+// program holds the node exclusively), the descriptor then open as before where it can be.
+int linuxDeviceReopen(int fd, bool exclusive);

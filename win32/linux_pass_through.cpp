@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cdrom_exclusive.h"
 #include "kernel32.h"
 #include "linux_device.h"
 #include "posix_handle.h"
@@ -257,6 +258,22 @@ BOOL passThrough(int fd, bool direct, void* in, DWORD inSize, void* out, DWORD o
 
 extern "C" {
 
+namespace {
+
+// The CD-ROM driver's exclusive access, as Linux offers it: the node opened exclusively. The
+// kernel names no holder, so the lock's state is not asked here.
+BOOL exclusiveAccess(int fd, const void* in, DWORD inSize) {
+    CdromExclusiveAccess request = {};
+    if (in == nullptr || inSize < sizeof request) return failWith(ERROR_INVALID_PARAMETER);
+    memcpy(&request, in, sizeof request);
+    if (request.requestType == CDROM_EXCLUSIVE_QUERY) return failWith(ERROR_INVALID_FUNCTION);
+    const bool lock = request.requestType == CDROM_EXCLUSIVE_LOCK;
+    if (linuxDeviceReopen(fd, lock) == 0) return TRUE;
+    return failWith(codeForErrno(errno));
+}
+
+}  // namespace
+
 BOOL DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID in, DWORD inSize, LPVOID out,
                      DWORD outSize, LPDWORD returned, LPOVERLAPPED) {
     if (returned != nullptr) *returned = 0;
@@ -268,6 +285,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID in, DWORD inSize, 
         return passThrough(fd, false, in, inSize, out, outSize, returned);
     case IOCTL_SCSI_PASS_THROUGH_DIRECT:
         return passThrough(fd, true, in, inSize, out, outSize, returned);
+    case CDROM_EXCLUSIVE_ACCESS_CODE: return exclusiveAccess(fd, in, inSize);
     default: return failWith(ERROR_INVALID_FUNCTION);
     }
 }

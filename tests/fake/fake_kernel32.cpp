@@ -1,5 +1,7 @@
 #include "fake_kernel32.h"
 
+#include "cdrom_exclusive.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -185,6 +187,32 @@ EXECUTION_STATE WINAPI fakeSetThreadExecutionState(EXECUTION_STATE requested) {
 
 DWORD WINAPI fakeGetConsoleProcessList(LPDWORD, DWORD) { return state().consoleProcesses; }
 
+// As the CD-ROM class driver answers: the lock goes to the first caller, and the state names it.
+BOOL answerExclusiveAccess(const void* in, void* out) {
+    FakeKernel32& fake = state();
+    CdromExclusiveLock request = {};
+    memcpy(&request, in, sizeof request.access);
+    const ULONG type = request.access.requestType;
+    if (type == CDROM_EXCLUSIVE_LOCK) memcpy(&request, in, sizeof request);
+    const char* const caller = reinterpret_cast<const char*>(request.callerName);
+    fake.exclusiveRequests.push_back(type == CDROM_EXCLUSIVE_LOCK ? std::string("lock ") + caller
+                                     : type == CDROM_EXCLUSIVE_QUERY ? "query"
+                                                                     : "unlock");
+    if (fake.exclusiveNotOffered || (type == CDROM_EXCLUSIVE_LOCK && !fake.exclusiveHolder.empty())) {
+        lastError = fake.exclusiveNotOffered ? ERROR_INVALID_FUNCTION : ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    if (type == CDROM_EXCLUSIVE_LOCK) fake.exclusiveHolder = caller;
+    if (type == CDROM_EXCLUSIVE_UNLOCK) fake.exclusiveHolder.clear();
+    if (type == CDROM_EXCLUSIVE_QUERY) {
+        CdromExclusiveState answer = {};
+        answer.locked = !fake.exclusiveHolder.empty();
+        memcpy(answer.callerName, fake.exclusiveHolder.c_str(), fake.exclusiveHolder.size());
+        memcpy(out, &answer, sizeof answer);
+    }
+    return TRUE;
+}
+
 BOOL answerScripted(const FakeIoAnswer& answer, uint8_t* request) {
     if (answer.touchesBuffer)
         writeOutcome(request, answer.scsiStatus, answer.transferred, answer.sense,
@@ -288,6 +316,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
         return FALSE;
     }
     if (code == IOCTL_SCSI_GET_CAPABILITIES) return answerCapabilities(out, outSize);
+    if (code == CDROM_EXCLUSIVE_ACCESS_CODE) return answerExclusiveAccess(in, out);
     const uint8_t* bytes = static_cast<const uint8_t*>(in);
     fake.requests.push_back(
         {device, code, std::vector<uint8_t>(bytes, bytes + inSize), inSize, outSize, in == out});

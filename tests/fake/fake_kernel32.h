@@ -110,6 +110,12 @@ struct FakeKernel32 {
     // still script the answer.
     std::function<void(DWORD code, uint8_t* request)> onPassThrough;
 
+    // The CD-ROM driver's exclusive access: who holds the drive ("" nobody), and every
+    // request ("lock NAME", "query", "unlock"); where not offered, every request fails.
+    bool exclusiveNotOffered;
+    std::string exclusiveHolder;
+    std::vector<std::string> exclusiveRequests;
+
     // Libraries
     std::map<std::string, FakeLibrary> libraries;  // names that load
     FakeLibrary kernel32;                 // GetModuleHandleA("KERNEL32"): SetDllDirectoryA,

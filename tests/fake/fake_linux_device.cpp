@@ -66,3 +66,11 @@ int linuxDeviceIoctl(int, unsigned long request, void* argument) {
 }
 
 int64_t linuxDeviceQueueLimit(int) { return fakeLinuxDevice().queueLimit; }
+
+int linuxDeviceReopen(int, bool exclusive) {
+    FakeLinuxDevice& fake = fakeLinuxDevice();
+    fake.reopens.push_back(exclusive);
+    if (!exclusive || fake.reopenError == 0) return 0;
+    errno = fake.reopenError;
+    return -1;
+}

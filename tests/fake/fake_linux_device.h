@@ -33,6 +33,8 @@ struct FakeLinuxDevice {
     int64_t queueLimit;     // -1: the queue cannot be read
     std::vector<FakeSgCall> calls;
     std::deque<FakeSgAnswer> answers;  // one a call; then GOOD with every byte moved
+    int reopenError;                   // non-zero: an exclusive open again fails so
+    std::vector<bool> reopens;         // each open again: exclusive or not
 };
 
 // The one fake the stand-in's kernel calls of this process answer from.
