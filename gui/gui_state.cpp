@@ -183,9 +183,10 @@ void guiFileRead(Gui* gui, GuiFileRead* read) {
 void guiDescribeDrive(const Gui* gui, int32_t index, Text* text) {
     const ListedDrive& drive = guiDrive(gui, index);
     if (!drive.answered) {
-        textAdd(text, "%s: %s", drive.state == LISTED_CANNOT_OPEN ? "kelvo cannot open it"
-                                                                   : "it does not answer",
-                drive.reason);
+        const char* const what = drive.state == LISTED_BUSY          ? "busy"
+                                 : drive.state == LISTED_CANNOT_OPEN ? "kelvo cannot open it"
+                                                                     : "it does not answer";
+        textAdd(text, "%s: %s", what, drive.reason);
         return;
     }
     const DriveJudgement judgement = judgementOf(gui, drive);

@@ -66,11 +66,12 @@ const char* askAsKelvo(Scsi* scsi, const char* index, DeviceInquiry* inquiry,
     *inquiry = {nullptr, -1};
     if (driveOpen(scsi, index, devicePath) == nullptr) {
         *why = scsiBrief(scsiOutcome(scsi));
-        return LISTED_CANNOT_OPEN;
+        return scsiHeldElsewhere(scsiOutcome(scsi)) ? LISTED_BUSY : LISTED_CANNOT_OPEN;
     }
     *inquiry = inquireDevice(scsi);
     *why = scsiBrief(scsiOutcome(scsi));
-    if (inquiry->identification == nullptr) return LISTED_NO_ANSWER;
+    if (inquiry->identification == nullptr)
+        return scsiHeldElsewhere(scsiOutcome(scsi)) ? LISTED_BUSY : LISTED_NO_ANSWER;
     return deviceIsMatshita(inquiry->identification) ? LISTED_MATSHITA : LISTED_NOT_MATSHITA;
 }
 
@@ -92,6 +93,7 @@ const char LISTED_MATSHITA[] = "matshita";
 const char LISTED_NOT_MATSHITA[] = "not-matshita";
 const char LISTED_CANNOT_OPEN[] = "cannot-open";
 const char LISTED_NO_ANSWER[] = "no-answer";
+const char LISTED_BUSY[] = "busy";
 
 Listing* newListing(FILE* out) {
     Listing* listing = static_cast<Listing*>(calloc(1, sizeof(Listing)));
@@ -127,6 +129,7 @@ void listingAskDrive(Listing* listing, const char* index, const char* path) {
     char trace[TEXT_SIZE];
     asOneLine(scsiLastTrace(listing->scsi), trace, sizeof trace);
     scsiClose(listing->scsi);
+    if (drive.state == LISTED_BUSY) why = "another program or a kelvo update holds it";
     if (inquiry.identification != nullptr) {
         drive.answered = true;
         drive.peripheralType = inquiry.peripheralType;

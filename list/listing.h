@@ -17,7 +17,8 @@ const int32_t LISTED_NOTES = 16;
 struct ListedDrive {
     char index[LISTED_INDEX_SIZE];
     const char* path;   // how the system reaches it: "pass-through", "ASPI" or "SG_IO"
-    const char* state;  // LISTED_MATSHITA, LISTED_NOT_MATSHITA, LISTED_CANNOT_OPEN, LISTED_NO_ANSWER
+    const char* state;  // LISTED_MATSHITA, LISTED_NOT_MATSHITA, LISTED_CANNOT_OPEN, LISTED_NO_ANSWER,
+                        // LISTED_BUSY
     bool answered;      // the INQUIRY answered: `identification` holds what it said
     int32_t peripheralType;
     char identification[LISTED_IDENTIFICATION_SIZE];
@@ -30,6 +31,7 @@ extern const char LISTED_MATSHITA[];      // kelvo updates it
 extern const char LISTED_NOT_MATSHITA[];  // kelvo refuses it unless forced
 extern const char LISTED_CANNOT_OPEN[];   // kelvo says "Could not open device"
 extern const char LISTED_NO_ANSWER[];     // the INQUIRY failed
+extern const char LISTED_BUSY[];          // another program or a kelvo update holds it
 
 // Something that kept drives from the listing, or from being listed as they answer.
 struct ListedNote {

@@ -115,6 +115,16 @@ void scsiExplain(const ScsiOutcome& outcome, char* text, size_t size) {
     snprintf(text, size, "the command was not sent");
 }
 
+// The CD-ROM driver refuses the commands of every handle but the one that holds the drive
+// exclusively with "access denied"; a node opened exclusively refuses other opens as in use.
+bool scsiHeldElsewhere(const ScsiOutcome& outcome) {
+    const uint32_t error = outcome.systemError;
+    if (outcome.kind == SCSI_OUTCOME_NOT_OPENED)
+        return error == ERROR_BUSY || error == ERROR_SHARING_VIOLATION;
+    return outcome.kind == SCSI_OUTCOME_SYSTEM_ERROR &&
+           (error == ERROR_BUSY || error == ERROR_ACCESS_DENIED);
+}
+
 const char* scsiBrief(const ScsiOutcome& outcome) {
     switch (outcome.kind) {
     case SCSI_OUTCOME_NOT_OPENED:

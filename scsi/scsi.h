@@ -128,6 +128,10 @@ void scsiExplain(const ScsiOutcome& outcome, char* text, size_t size);
 // ready", "timed out", "no such device", "refused", "busy", "failed".
 const char* scsiBrief(const ScsiOutcome& outcome);
 
+// Whether another program (or a kelvo update) holds the drive for itself: the system refused
+// the open as in use, or refused a command on a drive it had let this handle open.
+bool scsiHeldElsewhere(const ScsiOutcome& outcome);
+
 // Why the last open failed, by what a user can do about it.
 enum ScsiOpenFailure : int32_t {
     SCSI_OPEN_NO_ASPI,    // an ASPI address, and no ASPI library started to reach it

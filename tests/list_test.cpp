@@ -96,6 +96,13 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
     hanging->hangOn = 1;
     fake->extraTexts[ERROR_IO_DEVICE] = "The request could not be performed.\r\n";
     SimDrive* updated = cdRom('M', NEW);
+    // Held for itself by another program (or a kelvo update): the CD-ROM driver denies the
+    // commands of every other handle.
+    SimDrive* held = cdRom('N', OLD);
+    fake->onPassThrough = [](DWORD, uint8_t*) {
+        if (fakeKernel32().requests.size() == 6)
+            fakeKernel32().answers.push_back({FALSE, ERROR_ACCESS_DENIED, false, 0, 0, {}, 0});
+    };
     // Letters a Windows may report beside the drives (Z: under Wine) are asked about too.
     fake->driveTypes['Z'] = DRIVE_FIXED;
 
@@ -121,6 +128,9 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
         "request could not be performed. // sptxSay x 0 0 29 E (ioctl status length "
         "senseLength)\n"
         "drive M:        pass-through matshita     \"MATSHITADVD-RAM UJ-85J  1.01\"\n"
+        "drive N:        pass-through busy         another program or a kelvo update holds it: "
+        "// sptxSay.DeviceIoControl: x5 (5) Access is denied. // sptxSay x 0 0 29 E (ioctl "
+        "status length senseLength)\n"
         "file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits D: M:(installed)\n"
         "file \"old.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.00\" fits D:(installed) M:\n"
         "file \"other.bin\" valid \"MATSHITADVD-RAM UJ-86J  1.00\" fits none\n"
@@ -139,16 +149,18 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
     // asked as kelvo asks it (41 bytes in), and nothing else; every handle was closed.
     EXPECT_EQ(fake->driveTypeRoots,
               (std::vector<std::string>{"A:\\", "C:\\", "D:\\", "E:\\", "F:\\", "G:\\", "H:\\",
-                                        "I:\\", "J:\\", "K:\\", "L:\\", "M:\\", "Z:\\"}));
+                                        "I:\\", "J:\\", "K:\\", "L:\\", "M:\\", "N:\\",
+                                        "Z:\\"}));
     EXPECT_EQ(fake->createFileNames,
               (std::vector<std::string>{"\\\\.\\D:", "\\\\.\\E:", "\\\\.\\F:", "\\\\.\\G:",
-                                        "\\\\.\\L:", "\\\\.\\M:"}));
+                                        "\\\\.\\L:", "\\\\.\\M:", "\\\\.\\N:"}));
     for (const SimDrive* drive : {old, plextor, refusing, hanging, updated}) {
         ASSERT_EQ(drive->commands.size(), 1u);
         EXPECT_EQ(drive->commands[0].cdb, INQUIRY);
         EXPECT_EQ(drive->commands[0].dataLength, 41);
         EXPECT_EQ(drive->commands[0].direction, 1);
     }
+    EXPECT_TRUE(held->commands.empty());  // denied before the drive
     EXPECT_EQ(fake->openHandles, 0);
     // The container's image was taken out in memory only.
     EXPECT_NE(access("extracted.dat", F_OK), 0);
