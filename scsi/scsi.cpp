@@ -89,6 +89,11 @@ ScsiExclusive scsiLockExclusive(Scsi* scsi, const char* caller, char* holder, si
     return sptxLockExclusive(scsi->sptx, caller, holder, size);
 }
 
+bool scsiExclusiveHolder(Scsi* scsi, char* holder, size_t size) {
+    holder[0] = '\0';
+    return scsiPath(scsi) == SCSI_PATH_PASS_THROUGH && sptxExclusiveHolder(scsi->sptx, holder, size);
+}
+
 void scsiUnlockExclusive(Scsi* scsi) {
     if (scsiPath(scsi) == SCSI_PATH_PASS_THROUGH) sptxUnlockExclusive(scsi->sptx);
 }

@@ -161,6 +161,10 @@ ScsiExclusive scsiLockExclusive(Scsi* scsi, const char* caller, char* holder, si
 // Gives the drive back to everyone.
 void scsiUnlockExclusive(Scsi* scsi);
 
+// Whether the driver says another program holds the drive exclusively; `holder` (`size`
+// bytes) then takes its name.
+bool scsiExclusiveHolder(Scsi* scsi, char* holder, size_t size);
+
 // ---- For a listing of the drives (kelvo-list) ----
 
 // Where both backends write their trace lines from now on (standard error until then); the

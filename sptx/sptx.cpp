@@ -319,13 +319,18 @@ ScsiExclusive sptxLockExclusive(Sptx* sptx, const char* caller, char* holder, si
     snprintf(reinterpret_cast<char*>(lock.callerName), sizeof lock.callerName, "%s", caller);
     if (askExclusiveAccess(sptx, &lock, sizeof lock, nullptr, 0)) return SCSI_EXCLUSIVE_TAKEN;
     const bool busy = GetLastError() == ERROR_BUSY;
+    if (sptxExclusiveHolder(sptx, holder, size)) return SCSI_EXCLUSIVE_HELD;
+    return busy ? SCSI_EXCLUSIVE_HELD : SCSI_EXCLUSIVE_NOT_OFFERED;
+}
+
+bool sptxExclusiveHolder(Sptx* sptx, char* holder, size_t size) {
+    holder[0] = '\0';
     CdromExclusiveAccess query = {CDROM_EXCLUSIVE_QUERY, 0};
     CdromExclusiveState state = {};
-    if (askExclusiveAccess(sptx, &query, sizeof query, &state, sizeof state) && state.locked) {
-        snprintf(holder, size, "%.*s", int(sizeof state.callerName), state.callerName);
-        return SCSI_EXCLUSIVE_HELD;
-    }
-    return busy ? SCSI_EXCLUSIVE_HELD : SCSI_EXCLUSIVE_NOT_OFFERED;
+    if (!askExclusiveAccess(sptx, &query, sizeof query, &state, sizeof state) || !state.locked)
+        return false;
+    snprintf(holder, size, "%.*s", int(sizeof state.callerName), state.callerName);
+    return true;
 }
 
 void sptxUnlockExclusive(Sptx* sptx) {

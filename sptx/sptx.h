@@ -64,3 +64,4 @@ int32_t sptxSay(Sptx* sptx, const uint8_t* cdb, int32_t cdbLength, uint8_t* data
 // write no trace: where the driver has no such request, the update goes on as it always has.
 ScsiExclusive sptxLockExclusive(Sptx* sptx, const char* caller, char* holder, size_t size);
 void sptxUnlockExclusive(Sptx* sptx);
+bool sptxExclusiveHolder(Sptx* sptx, char* holder, size_t size);

@@ -25,12 +25,17 @@ DecisionEnd decideDrive(UpdateDecision* decision, const char* index) {
     keepTrace(decision);
     if (decision->device == nullptr) {
         decision->openFailure = scsiOpenFailure(decision->scsi);
-        return DECISION_NOT_OPENED;
+        return scsiHeldElsewhere(scsiOutcome(decision->scsi)) ? DECISION_DRIVE_HELD
+                                                              : DECISION_NOT_OPENED;
     }
     decision->inquiry = inquireDevice(decision->scsi);
     decision->answer = scsiOutcome(decision->scsi);
     keepTrace(decision);
-    if (decision->inquiry.identification == nullptr) return DECISION_NOT_IDENTIFIED;
+    if (decision->inquiry.identification == nullptr) {
+        if (!scsiHeldElsewhere(decision->answer)) return DECISION_NOT_IDENTIFIED;
+        scsiExclusiveHolder(decision->scsi, decision->holder, sizeof decision->holder);
+        return DECISION_DRIVE_HELD;
+    }
     decision->judgement = judgeDrive(decision->inquiry.identification,
                                      decision->inquiry.peripheralType, decision->firmware.text);
     if (!driveGoesOn(decision->judgement, decision->force)) return DECISION_DRIVE_REFUSED;

@@ -23,6 +23,7 @@ enum DecisionEnd : int32_t {
     DECISION_DRIVE_REFUSED,    // kelvo does not go on with the drive: `judgement`, `force`
     DECISION_CANNOT_FINISH,    // the system would let an update begin but not finish: `lack`
     DECISION_ASK,              // every check passed: the user is asked, the drive stays open
+    DECISION_DRIVE_HELD,       // another program keeps the drive for itself: `holder`
 };
 
 const size_t DECISION_LACK_SIZE = 512;
@@ -45,6 +46,7 @@ struct UpdateDecision {
     // The handle's trace lines of the open and the INQUIRY, kept to be told in their place
     // among kelvo's words: the handle writes none while deciding.
     char trace[2 * SCSI_KEPT_TRACE];
+    char holder[SCSI_EXCLUSIVE_HOLDER_SIZE];  // its name, where the system gives one
 };
 
 // The steps for the drive named `index` and the firmware file `fileName`, with -f where `force`.

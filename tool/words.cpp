@@ -267,14 +267,18 @@ void describeSameFirmware(Text* text, const char* firmwareName) {
                   "again, as a repair\n", firmwareName);
 }
 
+void describeDriveHeld(Text* text, const char* holder) {
+    if (holder[0] != '\0')
+        textAdd(text, "the drive is held by %s, another program that keeps it for itself\n",
+                holder);
+    else
+        textAdd(text, "the drive is busy: %s\n", PLATFORM_DRIVE_BUSY);
+    addNothingWritten(text, PLATFORM_DRIVE_BUSY_ADVICE);
+}
+
 void describeHoldRefusal(Text* text, const UpdateHold& hold) {
     if (hold.end == HOLD_DRIVE_HELD) {
-        if (hold.holder[0] != '\0')
-            textAdd(text, "the drive is held by %s, another program that keeps it for itself\n",
-                    hold.holder);
-        else
-            textAdd(text, "the drive is busy: %s\n", PLATFORM_DRIVE_BUSY);
-        addNothingWritten(text, PLATFORM_DRIVE_BUSY_ADVICE);
+        describeDriveHeld(text, hold.holder);
         return;
     }
     if (hold.end != HOLD_OTHER_UPDATE) return;
@@ -334,6 +338,9 @@ void describeDriveNotReached(Text* text, const UpdateDecision& decision, const c
         return;
     case DECISION_NOT_IDENTIFIED:
         describeNoIdentification(text, index, decision.answer);
+        return;
+    case DECISION_DRIVE_HELD:
+        describeDriveHeld(text, decision.holder);
         return;
     default:
         return;

@@ -72,6 +72,10 @@ void describeDriveForImage(Text* output, Text* errors, const char* index,
                            const DeviceInquiry& inquiry, const DriveJudgement& judgement,
                            const char* firmwareName, bool force);
 
+// A drive another program keeps for itself: who, where the system names it, and that nothing
+// was written.
+void describeDriveHeld(Text* text, const char* holder);
+
 // Why the update was not begun after the user's yes: what another program holds, and that
 // nothing was written.
 void describeHoldRefusal(Text* text, const UpdateHold& hold);

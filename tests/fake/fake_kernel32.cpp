@@ -188,7 +188,7 @@ EXECUTION_STATE WINAPI fakeSetThreadExecutionState(EXECUTION_STATE requested) {
 DWORD WINAPI fakeGetConsoleProcessList(LPDWORD, DWORD) { return state().consoleProcesses; }
 
 // As the CD-ROM class driver answers: the lock goes to the first caller, and the state names it.
-BOOL answerExclusiveAccess(const void* in, void* out) {
+BOOL answerExclusiveAccess(HANDLE device, const void* in, void* out) {
     FakeKernel32& fake = state();
     CdromExclusiveLock request = {};
     memcpy(&request, in, sizeof request.access);
@@ -203,6 +203,7 @@ BOOL answerExclusiveAccess(const void* in, void* out) {
         return FALSE;
     }
     if (type == CDROM_EXCLUSIVE_LOCK) fake.exclusiveHolder = caller;
+    if (type == CDROM_EXCLUSIVE_LOCK) fake.exclusiveOwner = device;
     if (type == CDROM_EXCLUSIVE_UNLOCK) fake.exclusiveHolder.clear();
     if (type == CDROM_EXCLUSIVE_QUERY) {
         CdromExclusiveState answer = {};
@@ -316,12 +317,16 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
         return FALSE;
     }
     if (code == IOCTL_SCSI_GET_CAPABILITIES) return answerCapabilities(out, outSize);
-    if (code == CDROM_EXCLUSIVE_ACCESS_CODE) return answerExclusiveAccess(in, out);
+    if (code == CDROM_EXCLUSIVE_ACCESS_CODE) return answerExclusiveAccess(device, in, out);
     const uint8_t* bytes = static_cast<const uint8_t*>(in);
     fake.requests.push_back(
         {device, code, std::vector<uint8_t>(bytes, bytes + inSize), inSize, outSize, in == out});
     if (!isPassThrough(code) || in != out || inSize < sizeof(SCSI_PASS_THROUGH)) {
         lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (!fake.exclusiveHolder.empty() && device != fake.exclusiveOwner) {
+        lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
     if (fake.onPassThrough) fake.onPassThrough(code, static_cast<uint8_t*>(in));

@@ -114,6 +114,8 @@ struct FakeKernel32 {
     // request ("lock NAME", "query", "unlock"); where not offered, every request fails.
     bool exclusiveNotOffered;
     std::string exclusiveHolder;
+    HANDLE exclusiveOwner;  // the handle that took it; null: another program's, whose lock
+                            // refuses every handle's pass-through with access denied
     std::vector<std::string> exclusiveRequests;
 
     // Libraries
