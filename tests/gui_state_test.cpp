@@ -242,8 +242,20 @@ TEST_F(GuiTest, ListingsFollowTheDrives) {
     EXPECT_TRUE(guiMayUpdate(gui));
 }
 
+// What a window shows of an update as it runs: the chunks accepted, each stage in words.
+struct Shown {
+    std::vector<uint32_t> chunks;
+    std::vector<std::string> stages;
+};
+
 void countProgress(void* context, const TransferProgress& progress) {
-    static_cast<std::vector<uint32_t>*>(context)->push_back(progress.chunksAccepted);
+    static_cast<Shown*>(context)->chunks.push_back(progress.chunksAccepted);
+}
+
+void sayStage(void* context, UpdateStage stage) {
+    Text words = {};
+    describeStage(&words, stage, {1, 2, 32768, 40000});
+    static_cast<Shown*>(context)->stages.push_back(words.chars);
 }
 
 // The update as kelvo runs it, in kelvo's words, and each of its ends under its own heading.
@@ -253,6 +265,11 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
     const std::string running = "Firmware update running, do not interrupt ...";
     const std::string notTaken = "the update may not have taken: power-cycle the drive and check "
                                  "its firmware before using it\n";
+    const std::string WRITING = "chunk 1 of 2 written";
+    const std::string CLOSING =
+        "every chunk written: the closing command tells the drive to take the image";
+    const std::string ASKING = "the drive failed the closing command: asking it who it is now, "
+                               "for up to 30 seconds";
     const struct {
         const char* what;
         int32_t checkConditionOn;  // the drive's commands counted from 1: the listing's
@@ -261,9 +278,10 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
         const char* heading;
         std::string report;
         std::vector<uint32_t> progress;
+        std::vector<std::string> stages;
     } cases[] = {
         {"finished", 0, false, "Finished: the drive took the new firmware",
-         selected + running + "Finished\n", {0, 1, 2}},
+         selected + running + "Finished\n", {0, 1, 2}, {WRITING, CLOSING, ""}},
         {"a chunk failed", 4, false,
          "Stopped at a chunk: the drive has not taken the new firmware",
          selected + running + "\nsp_write returned -258\nchunk 2 of 2 failed: the drive had "
@@ -274,15 +292,16 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
                               "again with the same file (kelvo-list shows what the drive reports "
                               "now); if it fails again, keep the drive powered and try another "
                               "connection or path to it before you turn it off\n",
-         {0, 1}},
+         {0, 1}, {WRITING, ""}},
         {"the closing command failed, the drive names the image", 0, true,
-         "Finished: the drive restarted with the new firmware", "", {0, 1, 2}},
+         "Finished: the drive restarted with the new firmware", "", {0, 1, 2},
+         {WRITING, CLOSING, ASKING, ""}},
         {"the closing command failed, the drive does not name the image", 5, false,
          "The update may not have taken: power-cycle the drive",
          selected + running + "\nclosing command returned -258\nthe drive answered CHECK "
                               "CONDITION: NO SENSE (0/70/70)\nthe drive now reports " + OLD +
              ", not the image's " + NEW + "\n" + notTaken,
-         {0, 1, 2}},
+         {0, 1, 2}, {WRITING, CLOSING, ASKING, ""}},
     };
     const Bytes image = firmwareImage(40000, NEW);
     for (const auto& c : cases) {
@@ -292,20 +311,77 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
         drive->faultSense = Bytes(14, 0x70);
         drive->restartsOnClosing = c.restartsOnClosing;
         Gui* gui = readyToUpdate(file("new.bin", image));
-        std::vector<uint32_t> progress;
-        pressUpdate(gui, true, {&progress, countProgress, nullptr, nullptr});
+        Shown shown;
+        pressUpdate(gui, true, {&shown, countProgress, sayStage, nullptr});
         EXPECT_EQ(gui->phase, GUI_ENDED) << c.what;
         EXPECT_STREQ(gui->heading, c.heading) << c.what;
         if (!c.report.empty()) {
             EXPECT_EQ(guiReport(gui), c.report) << c.what;
         }
-        EXPECT_EQ(progress, c.progress) << c.what;
+        EXPECT_EQ(shown.chunks, c.progress) << c.what;
+        EXPECT_EQ(shown.stages, c.stages) << c.what;
         EXPECT_EQ(drive->activated, c.heading[0] == 'F') << c.what;
         EXPECT_EQ(fresh->openHandles, 0) << c.what;
         EXPECT_TRUE(guiDrivesPending(gui)) << c.what;  // the drive may name other firmware now
         listDrives(gui);
         EXPECT_TRUE(guiMayUpdate(gui)) << c.what;
     }
+}
+
+// What the window says at each step of one update, of a drive that runs the file's firmware
+// already, until the update could not be handed to its thread.
+TEST_F(GuiTest, EachStepIsSaid) {
+    cdRom('E', NEW);
+    const std::string path = file("new.bin", firmwareImage(1000, NEW));
+    Gui* gui = newGui();
+    std::vector<std::string> said;
+    const auto say = [&said, gui] {
+        said.push_back(textOf(guiDescribeListing, gui) + "|" + textOf(guiDescribeFile, gui) +
+                       "|" + textOf(guiDescribeNextStep, gui));
+    };
+    ASSERT_TRUE(guiAskDrives(gui));
+    ASSERT_TRUE(guiChooseFile(gui, path.c_str()));
+    say();
+    GuiFileRead other = {"/a/file/chosen/before", {}, {}};
+    guiFileRead(gui, &other);  // no longer the chosen file: left alone
+    say();
+    GuiFileRead read = {};
+    snprintf(read.path, sizeof read.path, "%s", path.c_str());
+    guiReadFile(&read);
+    guiFileRead(gui, &read);
+    say();
+    guiDrivesListed(gui, guiListDrives());
+    guiSelectDrive(gui, 0);
+    say();
+    char index[LISTED_INDEX_SIZE], checkedPath[GUI_PATH_SIZE];
+    ASSERT_TRUE(guiStartChecking(gui, index, checkedPath));
+    say();
+    guiChecked(gui, decideUpdate(index, checkedPath, false));
+    say();
+    EXPECT_NE(textOf(guiDescribeConfirmation, gui)
+                  .find(std::string("\n\nthe drive already runs the image's firmware, ") + NEW +
+                        ": the update writes it again, as a repair\n\nOnce begun"),
+              std::string::npos);
+    ASSERT_TRUE(guiAnswer(gui, true));
+    say();
+    guiUpdateNotStarted(gui);
+    say();
+    const std::string asking = "asking the drives kelvo can reach who they are ...\n";
+    const std::string firmware = std::string("firmware ") + NEW + "\n";
+    const std::string writes = std::string("Update writes ") + NEW + " to the drive at E:";
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        asking + "|reading the file ...\n|wait while the file is read",
+                        asking + "|reading the file ...\n|wait while the file is read",
+                        asking + "|" + firmware + "|wait while kelvo asks the drives",
+                        "|" + firmware + "|" + writes,
+                        "|" + firmware + "|kelvo asks the drive at E: who it is, as before every "
+                                         "update",
+                        "|" + firmware + "|the drive is written only once you answer Yes",
+                        "|" + firmware + "|the update runs: keep the machine on and this window "
+                                         "open until it ends",
+                        "|" + firmware + "|" + writes,
+                    }));
+    EXPECT_EQ(drives[size_t('E' - 'A')].commands.size(), 2u);  // the two INQUIRYs alone
 }
 
 // The question shows what kelvo has just found, No writes nothing, and a refusal of the
