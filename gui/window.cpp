@@ -8,6 +8,7 @@
 #include <commdlg.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,8 +51,85 @@ const UINT JOB_DONE_MESSAGE = WM_APP + 3;  // lParam: the Job that ended
 const UINT_PTR DRIVES_CHANGED_TIMER = 1;
 const UINT DRIVES_QUIET_MILLISECONDS = 700;
 
-// Layout in pixels at 96 dots per inch, scaled to the screen's.
-const int WIDTH = 680, MARGIN = 12, ROW = 24, BUTTON_WIDTH = 120, GAP = 8;
+// Sent to a window that is aware of each monitor's DPI when its DPI changes (Windows 8.1 on).
+const UINT WM_DPICHANGED_MESSAGE = 0x02E0;
+
+// The layout, in pixels at 96 dots per inch, scaled to the window's: rows from top to
+// bottom, each of a fixed height or, for the drive list and the report, a share of the height
+// left over and never less than its least. Small enough, with the frame, for a 1024x600
+// screen and for a 1366x768 one at 150%.
+const int MARGIN = 8, GAP = 4, BUTTON_WIDTH = 112, LABEL_WIDTH = 96, LINE = 16;
+const int PREFERRED_WIDTH = 680, LEAST_WIDTH = 520;
+
+enum RowId {
+    DRIVES_ROW,
+    LIST_ROW,
+    LISTING_ROW,
+    FILE_ROW,
+    FILE_WORDS_ROW,
+    NEXT_ROW,
+    PROGRESS_ROW,
+    CHUNKS_ROW,
+    STATUS_ROW,
+    REPORT_LABEL_ROW,
+    REPORT_ROW,
+    ROW_COUNT,
+};
+
+struct Row {
+    int height;  // the least, for a row with a share
+    int share;   // of the height left over; 0 for a row of fixed height
+    int preferred;  // the height a window of its preferred size gives it
+};
+
+const Row ROWS[ROW_COUNT] = {
+    {24, 0, 24},            // the drives' label and Refresh
+    {60, 2, 120},           // the drive list
+    {2 * LINE, 0, 2 * LINE},  // what the listing found
+    {24, 0, 24},            // the file's label, its name and Choose file...
+    {2 * LINE, 0, 2 * LINE},  // the file's firmware or why it is refused
+    {24, 0, 24},            // the next step and Update
+    {14, 0, 14},            // the progress bar
+    {LINE + 2, 0, LINE + 2},  // the chunks written, the stage
+    {28, 0, 28},            // the heading of the update's end
+    {24, 0, 24},            // the report's label and its buttons
+    {48, 3, 150},           // the report
+};
+
+// Where a control stands in its row.
+enum Place {
+    WHOLE,           // the row's whole width
+    LEFT_OF_BUTTON,  // a text before the row's button, level with it
+    BUTTON,          // the button at the row's right
+    LABEL,           // a label before a field
+    AFTER_LABEL,     // the field between its label and the row's button
+};
+
+struct Placed {
+    Control id;
+    RowId row;
+    Place place;
+};
+
+const Placed PLACES[] = {
+    {DRIVES_LABEL, DRIVES_ROW, LEFT_OF_BUTTON}, {REFRESH, DRIVES_ROW, BUTTON},
+    {DRIVES, LIST_ROW, WHOLE},                  {LISTING, LISTING_ROW, WHOLE},
+    {FILE_LABEL, FILE_ROW, LABEL},              {FILE_PATH, FILE_ROW, AFTER_LABEL},
+    {CHOOSE, FILE_ROW, BUTTON},                 {FILE_WORDS, FILE_WORDS_ROW, WHOLE},
+    {NEXT_STEP, NEXT_ROW, LEFT_OF_BUTTON},      {UPDATE, NEXT_ROW, BUTTON},
+    {PROGRESS, PROGRESS_ROW, WHOLE},            {CHUNKS, CHUNKS_ROW, WHOLE},
+    {STATUS, STATUS_ROW, WHOLE},                {REPORT_LABEL, REPORT_LABEL_ROW, LEFT_OF_BUTTON},
+    {COPY, REPORT_LABEL_ROW, BUTTON},           {REPORT, REPORT_ROW, WHOLE},
+};
+
+// The client height the rows take, each at its least or at its preferred height.
+int rowsHeight(bool preferred) {
+    int height = 2 * MARGIN + (ROW_COUNT - 1) * GAP;
+    for (const Row& row : ROWS) height += preferred ? row.preferred : row.height;
+    return height;
+}
+
+typedef UINT(WINAPI* GetDpiForWindowEntry)(HWND window);
 
 typedef BOOL(WINAPI* ShutdownBlockReasonCreateEntry)(HWND window, LPCWSTR reason);
 typedef BOOL(WINAPI* ShutdownBlockReasonDestroyEntry)(HWND window);
@@ -62,7 +140,8 @@ struct Window {
     HWND controls[COPY + 1];
     HFONT font;
     HFONT bigFont;
-    int dpi;
+    int dpi;        // the window's dots per inch
+    int systemDpi;  // the system's, for which it gives its font
     bool showingDrives;  // the list is being filled: its notices are the window's own
     TransferProgress progress;  // the update's, as last posted
     struct Job* waiting;  // the jobs not yet started, the first first
@@ -119,12 +198,12 @@ void setText(const Window& window, Control id, const Text& text) {
     setLines(control(window, id), text.chars);
 }
 
-HWND make(Window* window, Control id, const char* type, const char* text, DWORD style, int x,
-          int y, int width, int height, DWORD extended = 0) {
-    HWND handle = CreateWindowExA(
-        extended, type, text, WS_CHILD | WS_VISIBLE | style, scaled(*window, x),
-        scaled(*window, y), scaled(*window, width), scaled(*window, height), window->handle,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+// A control in its place in the tab order; layOut gives it its place in the window.
+HWND make(Window* window, Control id, const char* type, const char* text, DWORD style,
+          DWORD extended = 0) {
+    HWND handle = CreateWindowExA(extended, type, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
+                                  window->handle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  GetModuleHandleA(nullptr), nullptr);
     SendMessageA(handle, WM_SETFONT, reinterpret_cast<WPARAM>(window->font), TRUE);
     window->controls[id] = handle;
     return handle;
@@ -138,53 +217,94 @@ void addColumn(HWND list, int column, const char* name, int width) {
     SendMessageA(list, LVM_INSERTCOLUMNA, WPARAM(column), reinterpret_cast<LPARAM>(&entry));
 }
 
+const int COLUMN_WIDTHS[] = {70, 90, 220, 270};  // the drive list's, at 96 dots per inch
+
+void sizeColumns(const Window& window) {
+    for (int column = 0; column < 4; ++column)
+        SendMessageA(control(window, DRIVES), LVM_SETCOLUMNWIDTH, WPARAM(column),
+                     scaled(window, COLUMN_WIDTHS[column]));
+}
+
 // Each label is made just before the control it names: its mnemonic moves the focus to the
 // next control that takes it, and the order made is the order of Tab.
 void makeControls(Window* window) {
-    const int inner = WIDTH - 2 * MARGIN;
-    const int right = WIDTH - MARGIN - BUTTON_WIDTH;
-    int y = MARGIN;
-    make(window, DRIVES_LABEL, "STATIC", "&Drives kelvo can reach:", 0, MARGIN, y + 4,
-         inner - BUTTON_WIDTH, ROW - 4);
+    make(window, DRIVES_LABEL, "STATIC", "&Drives kelvo can reach:", 0);
     HWND list = make(window, DRIVES, WC_LISTVIEWA, "",
-                     WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, MARGIN,
-                     y + ROW + GAP, inner, 130, WS_EX_CLIENTEDGE);
-    make(window, REFRESH, "BUTTON", "&Refresh", WS_TABSTOP | BS_PUSHBUTTON, right, y,
-         BUTTON_WIDTH, ROW);
+                     WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                     WS_EX_CLIENTEDGE);
+    make(window, REFRESH, "BUTTON", "&Refresh", WS_TABSTOP | BS_PUSHBUTTON);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    addColumn(list, 0, "Index", scaled(*window, 70));
-    addColumn(list, 1, "Way", scaled(*window, 90));
-    addColumn(list, 2, "Drive", scaled(*window, 220));
-    addColumn(list, 3, "kelvo says", scaled(*window, 270));
-    y += ROW + GAP + 130 + 4;
-    make(window, LISTING, "STATIC", "", 0, MARGIN, y, inner, 2 * ROW);
-    y += 2 * ROW + GAP;
-    make(window, FILE_LABEL, "STATIC", "&Firmware file:", 0, MARGIN, y + 4, 100, ROW - 4);
-    make(window, FILE_PATH, "EDIT", "", WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL, MARGIN + 100,
-         y, inner - 100 - BUTTON_WIDTH - GAP, ROW, WS_EX_CLIENTEDGE);
-    make(window, CHOOSE, "BUTTON", "&Choose file...", WS_TABSTOP | BS_PUSHBUTTON, right, y,
-         BUTTON_WIDTH, ROW);
-    y += ROW + 4;
-    make(window, FILE_WORDS, "STATIC", "", 0, MARGIN, y, inner, 2 * ROW);
-    y += 2 * ROW + GAP;
-    make(window, NEXT_STEP, "STATIC", "", 0, MARGIN, y + 4, inner - BUTTON_WIDTH - GAP, ROW);
-    make(window, UPDATE, "BUTTON", "&Update", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED, right, y,
-         BUTTON_WIDTH, ROW);
-    y += ROW + GAP;
-    make(window, PROGRESS, PROGRESS_CLASSA, "", 0, MARGIN, y, inner, 18);
-    y += 18 + 4;
-    make(window, CHUNKS, "STATIC", "", 0, MARGIN, y, inner, ROW);
-    y += ROW;
-    HWND status = make(window, STATUS, "STATIC", "", 0, MARGIN, y, inner, 36);
-    SendMessageA(status, WM_SETFONT, reinterpret_cast<WPARAM>(window->bigFont), TRUE);
-    y += 36 + GAP;
-    make(window, REPORT_LABEL, "STATIC", "Re&port:", 0, MARGIN, y + 4, inner - BUTTON_WIDTH,
-         ROW - 4);
+    const char* const columns[] = {"Index", "Way", "Drive", "kelvo says"};
+    for (int column = 0; column < 4; ++column) addColumn(list, column, columns[column], 0);
+    sizeColumns(*window);
+    make(window, LISTING, "STATIC", "", 0);
+    make(window, FILE_LABEL, "STATIC", "&Firmware file:", 0);
+    make(window, FILE_PATH, "EDIT", "", WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL,
+         WS_EX_CLIENTEDGE);
+    make(window, CHOOSE, "BUTTON", "&Choose file...", WS_TABSTOP | BS_PUSHBUTTON);
+    make(window, FILE_WORDS, "STATIC", "", 0);
+    make(window, NEXT_STEP, "STATIC", "", 0);
+    make(window, UPDATE, "BUTTON", "&Update", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED);
+    make(window, PROGRESS, PROGRESS_CLASSA, "", 0);
+    make(window, CHUNKS, "STATIC", "", 0);
+    make(window, STATUS, "STATIC", "", 0);
+    SendMessageA(control(*window, STATUS), WM_SETFONT, reinterpret_cast<WPARAM>(window->bigFont),
+                 TRUE);
+    make(window, REPORT_LABEL, "STATIC", "Re&port:", 0);
     make(window, REPORT, "EDIT", "",
-         WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
-         MARGIN, y + ROW + 4, inner, 150, WS_EX_CLIENTEDGE);
-    make(window, COPY, "BUTTON", "C&opy report", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED,
-         right, y, BUTTON_WIDTH, ROW);
+         WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, WS_EX_CLIENTEDGE);
+    make(window, COPY, "BUTTON", "C&opy report", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED);
+}
+
+// The rows' heights in pixels for the window's client height: the list and the report share
+// what the fixed rows leave.
+void rowHeights(const Window& window, int clientHeight, int* heights) {
+    int shares = 0;
+    int left = clientHeight - scaled(window, rowsHeight(false));
+    for (const Row& row : ROWS) shares += row.share;
+    for (int row = 0; row < ROW_COUNT; ++row) {
+        heights[row] = scaled(window, ROWS[row].height);
+        if (ROWS[row].share > 0 && left > 0) heights[row] += left * ROWS[row].share / shares;
+    }
+}
+
+// Every control in its place for the window's client size.
+void layOut(const Window& window) {
+    RECT client;
+    GetClientRect(window.handle, &client);
+    int heights[ROW_COUNT];
+    rowHeights(window, client.bottom, heights);
+    int tops[ROW_COUNT];
+    int y = scaled(window, MARGIN);
+    for (int row = 0; row < ROW_COUNT; ++row) {
+        tops[row] = y;
+        y += heights[row] + scaled(window, GAP);
+    }
+    const int left = scaled(window, MARGIN), gap = scaled(window, GAP);
+    const int right = client.right - scaled(window, MARGIN);
+    const int button = scaled(window, BUTTON_WIDTH), label = scaled(window, LABEL_WIDTH);
+    // A text beside a button stands level with the button's caption.
+    const int textDrop = scaled(window, 4);
+    for (const Placed& placed : PLACES) {
+        int x = left, width = right - left, top = tops[placed.row];
+        int height = heights[placed.row];
+        switch (placed.place) {
+        case WHOLE: break;
+        case LEFT_OF_BUTTON:
+            width = right - button - gap - left;
+            top += textDrop;
+            height -= textDrop;
+            break;
+        case BUTTON: x = right - button; width = button; break;
+        case LABEL:
+            width = label;
+            top += textDrop;
+            height -= textDrop;
+            break;
+        case AFTER_LABEL: x = left + label; width = right - button - gap - x; break;
+        }
+        MoveWindow(control(window, placed.id), x, top, width > 0 ? width : 0, height, TRUE);
+    }
 }
 
 // The drive list as the state holds it, each row in kelvo's words.
@@ -504,6 +624,72 @@ void devicesChanged(Window* window, WPARAM event, const DEV_BROADCAST_HDR* heade
     SetTimer(window->handle, DRIVES_CHANGED_TIMER, DRIVES_QUIET_MILLISECONDS, nullptr);
 }
 
+// The system's message font, as large for the window's dots per inch as for the system's.
+void makeFonts(Window* window) {
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    LOGFONTA font = {};
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        font = metrics.lfMessageFont;
+    else
+        GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    font.lfHeight = MulDiv(font.lfHeight, window->dpi, window->systemDpi);
+    if (window->font != nullptr) DeleteObject(window->font);
+    if (window->bigFont != nullptr) DeleteObject(window->bigFont);
+    window->font = CreateFontIndirectA(&font);
+    font.lfHeight = font.lfHeight * 8 / 5;
+    font.lfWeight = FW_BOLD;
+    window->bigFont = CreateFontIndirectA(&font);
+}
+
+// The window's dots per inch: its monitor's where the system says (Windows 10 on), else the
+// system's.
+int dpiOf(const Window& window) {
+    const auto dpiForWindow = systemCall<GetDpiForWindowEntry>("USER32", "GetDpiForWindow");
+    const UINT dpi = dpiForWindow != nullptr ? dpiForWindow(window.handle) : 0;
+    return dpi != 0 ? int(dpi) : window.systemDpi;
+}
+
+// The frame around a client area of `width` by `height` pixels.
+SIZE frameFor(const Window& window, int width, int height) {
+    RECT frame = {0, 0, width, height};
+    AdjustWindowRectEx(&frame, DWORD(GetWindowLongPtrA(window.handle, GWL_STYLE)), FALSE, 0);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// The preferred size, made smaller where the screen's work area is, and the whole window on
+// it.
+void placeOnScreen(const Window& window) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoA(MonitorFromWindow(window.handle, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    const SIZE preferred = frameFor(window, scaled(window, PREFERRED_WIDTH),
+                                    scaled(window, rowsHeight(true)));
+    const int width = std::min<int>(preferred.cx, work.right - work.left);
+    const int height = std::min<int>(preferred.cy, work.bottom - work.top);
+    SetWindowPos(window.handle, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// A new DPI (the window moved to another monitor, or the user changed the scale): fonts,
+// columns and layout anew, in the rectangle the system suggests.
+void dpiChanged(Window* window, WPARAM dpi, const RECT* suggested) {
+    window->dpi = LOWORD(dpi);
+    makeFonts(window);
+    for (HWND handle : window->controls)
+        if (handle != nullptr)
+            SendMessageA(handle, WM_SETFONT, reinterpret_cast<WPARAM>(window->font), TRUE);
+    SendMessageA(control(*window, STATUS), WM_SETFONT, reinterpret_cast<WPARAM>(window->bigFont),
+                 TRUE);
+    sizeColumns(*window);
+    SetWindowPos(window->handle, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    layOut(*window);
+}
+
 LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* window = reinterpret_cast<Window*>(GetWindowLongPtrA(handle, GWLP_USERDATA));
     const bool updating = window != nullptr && window->gui->phase == GUI_UPDATING;
@@ -547,26 +733,25 @@ LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARA
         return 0;
     case WM_QUERYENDSESSION:
         return updating ? FALSE : TRUE;
+    case WM_SIZE:
+        if (window != nullptr) layOut(*window);
+        return 0;
+    case WM_GETMINMAXINFO:
+        if (window != nullptr) {
+            const SIZE least = frameFor(*window, scaled(*window, LEAST_WIDTH),
+                                        scaled(*window, rowsHeight(false)));
+            reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {least.cx, least.cy};
+        }
+        return 0;
+    case WM_DPICHANGED_MESSAGE:
+        if (window != nullptr) dpiChanged(window, wParam, reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
     default:
         return DefWindowProcA(handle, message, wParam, lParam);
     }
-}
-
-void makeFonts(Window* window) {
-    NONCLIENTMETRICSA metrics = {};
-    metrics.cbSize = sizeof metrics;
-    LOGFONTA font = {};
-    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-        font = metrics.lfMessageFont;
-    else
-        GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
-    window->font = CreateFontIndirectA(&font);
-    font.lfHeight = font.lfHeight * 8 / 5;
-    font.lfWeight = FW_BOLD;
-    window->bigFont = CreateFontIndirectA(&font);
 }
 
 bool open(Window* window, HINSTANCE instance) {
@@ -580,18 +765,18 @@ bool open(Window* window, HINSTANCE instance) {
     type.lpszClassName = WINDOW_CLASS;
     if (RegisterClassExA(&type) == 0) return false;
     HDC screen = GetDC(nullptr);
-    window->dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    window->systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
-    makeFonts(window);
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame = {0, 0, scaled(*window, WIDTH), scaled(*window, 650)};
-    AdjustWindowRectEx(&frame, style, FALSE, 0);
-    window->handle = CreateWindowExA(0, WINDOW_CLASS, TITLE, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     frame.right - frame.left, frame.bottom - frame.top, nullptr,
+    window->handle = CreateWindowExA(0, WINDOW_CLASS, TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
                                      nullptr, instance, nullptr);
     if (window->handle == nullptr) return false;
+    window->dpi = dpiOf(*window);
+    makeFonts(window);
     SetWindowLongPtrA(window->handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
     makeControls(window);
+    placeOnScreen(*window);
+    layOut(*window);
     return true;
 }
 
