@@ -392,6 +392,15 @@ TEST_F(GuiTest, RefusalsBeforeTheQuestionAreKelvosInBothFaces) {
          "the image is made for \"MATSHITADVD-RAM UJ-85J\", the drive is \"MATSHITABD-MLT "
          "UJ-260\"\nnothing was written to the drive: find the firmware file made for the "
          "drive's model\n"},
+        {"the battery runs low while kelvo asks the drive",
+         [](SimDrive*, FakeKernel32* fake, std::string*) {
+             fake->onPassThrough = [fake](DWORD, uint8_t*) {
+                 fake->powerStatus = {0, 0, 6, 0, 0, 0};
+             };
+         },
+         selectedFirmware + "Selected device:   " + OLD + "\n",
+         "the machine runs on battery with 6% left, less than the 10% kelvo begins an update "
+         "with\nnothing was written to the drive: connect the charger and run kelvo again\n"},
         {"no CD/DVD drive",
          [](SimDrive* drive, FakeKernel32*, std::string*) { drive->peripheralType = 0; },
          selectedFirmware + "Selected device:   " + OLD + "\n",
