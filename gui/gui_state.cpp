@@ -230,7 +230,8 @@ void guiDescribeListing(const Gui* gui, Text* text) {
 
 bool guiMayUpdate(const Gui* gui) {
     return !busy(gui) && !gui->listingRunning && fileValid(gui) && driveChosen(gui) &&
-           driveTakesImage(judgementOf(gui, guiDrive(gui, gui->selected)));
+           driveTakesImage(judgementOf(gui, guiDrive(gui, gui->selected))) &&
+           !batteryTooLow(platformPower());
 }
 
 void guiDescribeNextStep(const Gui* gui, Text* text) {
@@ -252,6 +253,9 @@ void guiDescribeNextStep(const Gui* gui, Text* text) {
     } else if (!driveChosen(gui)) {
         textAdd(text, guiDriveCount(gui) == 0 ? "no drive to update was found"
                                               : "choose the drive to update");
+    } else if (const PlatformPower power = platformPower(); batteryTooLow(power)) {
+        textAdd(text, "connect the charger: the window begins no update on battery below %d%% "
+                      "(%d%% left)", int(LOW_BATTERY_PERCENT), int(power.percent));
     } else if (guiMayUpdate(gui)) {
         textAdd(text, "Update writes %s to the drive at %s", firmwareOf(gui).text,
                 guiDrive(gui, gui->selected).index);
@@ -299,6 +303,9 @@ void guiDescribeConfirmation(const Gui* gui, Text* text) {
         describeSameFirmware(text, decision.firmware.text);
         textAdd(text, "\n");
     }
+    const size_t before = text->length;
+    describePower(text, decision.power, false, "Yes");
+    if (text->length > before) textAdd(text, "\n");
     textAdd(text, "Once begun, the update cannot be stopped. Keep the machine powered (a laptop "
                   "on its charger) until kelvo says the update has ended.");
 }

@@ -716,6 +716,9 @@ LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARA
         if (window != nullptr)
             devicesChanged(window, wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
         return TRUE;
+    case WM_POWERBROADCAST:  // the charger plugged in or out: Update may come or go
+        if (window != nullptr) showState(*window);
+        return TRUE;
     case WM_TIMER:
         if (wParam != DRIVES_CHANGED_TIMER) return 0;
         KillTimer(handle, DRIVES_CHANGED_TIMER);

@@ -405,11 +405,26 @@ TEST_F(GuiTest, QuestionAndItsAnswers) {
     EXPECT_TRUE(guiMayUpdate(gui));
     EXPECT_EQ(drive->commands.size(), 2u);  // the two INQUIRYs
 
+    // On battery the question says so; below 10% Update is not offered at all.
+    fake->powerStatus = {0, 0, 50, 0, 0, 0};
+    ASSERT_TRUE(guiStartChecking(gui, index, path));
+    guiChecked(gui, decideUpdate(index, path, false));
+    EXPECT_NE(textOf(guiDescribeConfirmation, gui)
+                  .find("\n\nthe machine runs on battery with 50% left: connect the charger "
+                        "before you answer Yes\n\nOnce begun"),
+              std::string::npos);
+    EXPECT_FALSE(guiAnswer(gui, false));
+    fake->powerStatus.BatteryLifePercent = 9;
+    EXPECT_FALSE(guiMayUpdate(gui));
+    EXPECT_EQ(textOf(guiDescribeNextStep, gui),
+              "connect the charger: the window begins no update on battery below 10% (9% left)");
+    fake->powerStatus.ACLineStatus = 1;
+
     strcpy(drive->identification, "MATSHITABD-MLT UJ-260   1.00");  // another model by now
     pressUpdate(gui, true);
     EXPECT_STREQ(gui->heading, "Nothing was written to the drive");
     EXPECT_EQ(gui->phase, GUI_ENDED);
-    EXPECT_EQ(drive->commands.size(), 3u);
+    EXPECT_EQ(drive->commands.size(), 4u);
 }
 
 // Every refusal before the question, made by the one decision kelvo and its window share:
@@ -468,6 +483,15 @@ TEST_F(GuiTest, RefusalsBeforeTheQuestionAreKelvosInBothFaces) {
          "the image is made for \"MATSHITADVD-RAM UJ-85J\", the drive is \"MATSHITABD-MLT "
          "UJ-260\"\nnothing was written to the drive: find the firmware file made for the "
          "drive's model\n"},
+        {"the battery runs low while kelvo asks the drive",
+         [](SimDrive*, FakeKernel32* fake, std::string*) {
+             fake->onPassThrough = [fake](DWORD, uint8_t*) {
+                 fake->powerStatus = {0, 0, 6, 0, 0, 0};
+             };
+         },
+         selectedFirmware + "Selected device:   " + OLD + "\n",
+         "the machine runs on battery with 6% left, less than the 10% kelvo begins an update "
+         "with\nnothing was written to the drive: connect the charger and run kelvo again\n"},
         {"no CD/DVD drive",
          [](SimDrive* drive, FakeKernel32*, std::string*) { drive->peripheralType = 0; },
          selectedFirmware + "Selected device:   " + OLD + "\n",

@@ -267,6 +267,22 @@ void describeSameFirmware(Text* text, const char* firmwareName) {
                   "again, as a repair\n", firmwareName);
 }
 
+void describePower(Text* text, const PlatformPower& power, bool force, const char* yes) {
+    if (!power.onBattery) return;
+    if (!batteryTooLow(power)) {
+        textAdd(text, "the machine runs on battery with %d%% left: connect the charger before "
+                      "you answer %s\n", int(power.percent), yes);
+        return;
+    }
+    textAdd(text, "%sthe machine runs on battery with %d%% left, less than the %d%% kelvo "
+                  "begins an update with\n", force ? FORCED : "", int(power.percent),
+            int(LOW_BATTERY_PERCENT));
+    if (force)
+        textAdd(text, "connect the charger before you answer %s\n", yes);
+    else
+        addNothingWritten(text, "connect the charger and run kelvo again");
+}
+
 void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName) {
     char answer[EXPLANATION_SIZE];
     scsiExplain(outcome.answer, answer, sizeof answer);
@@ -349,6 +365,9 @@ void describeDecision(Said* said, const UpdateDecision& decision, const char* in
     } else if (decision.end == DECISION_ASK && decision.judgement.runsImage) {
         describeSameFirmware(&errors, decision.firmware.text);
     }
+    // Last, just before the question.
+    if (decision.end == DECISION_ASK || decision.end == DECISION_LOW_BATTERY)
+        describePower(&errors, decision.power, decision.force, "y");
     saidAdd(said, KELVO_OUTPUT, output);
     saidAdd(said, KELVO_ERRORS, errors);
 }

@@ -74,6 +74,11 @@ void describeDriveForImage(Text* output, Text* errors, const char* index,
 // A drive that already runs the image's firmware.
 void describeSameFirmware(Text* text, const char* firmwareName);
 
+// The machine on battery: to connect the charger before the question is answered with `yes`;
+// below LOW_BATTERY_PERCENT why kelvo does not begin, and what to do, or with -f (`force`) that
+// it goes past that. Nothing on mains, without a battery or where the system cannot tell.
+void describePower(Text* text, const PlatformPower& power, bool force, const char* yes);
+
 // The update's end, where it did not finish: where it stopped, what the drive answered, what
 // it means and what to do.
 void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName);

@@ -131,6 +131,10 @@ struct FakeKernel32 {
     bool inputIsConsole;   // GetConsoleMode answers for standard input; ReadConsoleA is a call
     DWORD consoleProcesses;  // GetConsoleProcessList's count, where kernel32 has the call
 
+    // GetSystemPowerStatus's answer: after a reset a desktop on mains, without a battery.
+    SYSTEM_POWER_STATUS powerStatus;
+    bool powerStatusFails;
+
     // The ASPI library, a working one with one host adapter after a reset
     FakeAspi aspi;
 
