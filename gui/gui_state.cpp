@@ -10,9 +10,6 @@
 
 namespace {
 
-// Where only kelvo.exe goes past a refusal.
-const char* const FORCE_ELSEWHERE = "forcing stays with kelvo.exe -f";
-
 const size_t REPORT_FIRST_CAPACITY = 4096;
 
 void reportAdd(GuiReport* report, const char* text) {
@@ -217,8 +214,11 @@ void guiDescribeListing(const Gui* gui, Text* text) {
         return;
     }
     if (gui->listing == nullptr) return;
-    for (int32_t i = 0; i < gui->listing->noteCount; ++i)
-        textAdd(text, "%s\n", gui->listing->notes[i].text);
+    // The listing's own advice where it found nothing names a console program.
+    for (int32_t i = 0; i < gui->listing->noteCount; ++i) {
+        const ListedNote& note = gui->listing->notes[i];
+        textAdd(text, "%s\n", strcmp(note.subject, "no-drive") == 0 ? WINDOW_NO_DRIVE : note.text);
+    }
     for (int32_t i = 0; i < guiDriveCount(gui); ++i) {
         if (guiDrive(gui, i).denied) {
             textAdd(text, "Windows keeps kelvo from a drive: start kelvo's window as "
@@ -261,9 +261,9 @@ void guiDescribeNextStep(const Gui* gui, Text* text) {
                 guiDrive(gui, gui->selected).index);
     } else {
         const ListedDrive& drive = guiDrive(gui, gui->selected);
-        const bool forcible = drive.answered && judgementOf(gui, drive).optical;
-        textAdd(text, "the window updates only a drive the file fits%s%s",
-                forcible ? "; " : "", forcible ? FORCE_ELSEWHERE : "");
+        describeNotFittingInWindow(text, drive.index, drive.answered ? drive.identification : nullptr,
+                                   judgementOf(gui, drive), drive.peripheralType,
+                                   firmwareOf(gui).text);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <dbt.h>
+#include <shellapi.h>
+#include <shobjidl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,10 +41,11 @@ enum Control : int {
     REPORT_LABEL,
     REPORT,
     COPY,
+    SAVE,
 };
 
 // What the threads post to the window.
-const UINT PROGRESS_MESSAGE = WM_APP + 1;  // wParam: chunks accepted, lParam: chunks
+const UINT PROGRESS_MESSAGE = WM_APP + 1;  // lParam: a TransferProgress, the window's to free
 const UINT STAGE_MESSAGE = WM_APP + 2;     // wParam: the update's stage
 const UINT JOB_DONE_MESSAGE = WM_APP + 3;  // lParam: the Job that ended
 
@@ -88,7 +91,7 @@ const Row ROWS[ROW_COUNT] = {
     {2 * LINE, 0, 2 * LINE},  // what the listing found
     {24, 0, 24},            // the file's label, its name and Choose file...
     {2 * LINE, 0, 2 * LINE},  // the file's firmware or why it is refused
-    {24, 0, 24},            // the next step and Update
+    {2 * LINE, 0, 2 * LINE},  // the next step and Update
     {14, 0, 14},            // the progress bar
     {LINE + 2, 0, LINE + 2},  // the chunks written, the stage
     {28, 0, 28},            // the heading of the update's end
@@ -103,6 +106,7 @@ enum Place {
     BUTTON,          // the button at the row's right
     LABEL,           // a label before a field
     AFTER_LABEL,     // the field between its label and the row's button
+    SECOND_BUTTON,   // a button left of the row's button
 };
 
 struct Placed {
@@ -118,8 +122,9 @@ const Placed PLACES[] = {
     {CHOOSE, FILE_ROW, BUTTON},                 {FILE_WORDS, FILE_WORDS_ROW, WHOLE},
     {NEXT_STEP, NEXT_ROW, LEFT_OF_BUTTON},      {UPDATE, NEXT_ROW, BUTTON},
     {PROGRESS, PROGRESS_ROW, WHOLE},            {CHUNKS, CHUNKS_ROW, WHOLE},
-    {STATUS, STATUS_ROW, WHOLE},                {REPORT_LABEL, REPORT_LABEL_ROW, LEFT_OF_BUTTON},
-    {COPY, REPORT_LABEL_ROW, BUTTON},           {REPORT, REPORT_ROW, WHOLE},
+    {STATUS, STATUS_ROW, WHOLE},                {REPORT_LABEL, REPORT_LABEL_ROW, LABEL},
+    {COPY, REPORT_LABEL_ROW, SECOND_BUTTON},    {SAVE, REPORT_LABEL_ROW, BUTTON},
+    {REPORT, REPORT_ROW, WHOLE},
 };
 
 // The client height the rows take, each at its least or at its preferred height.
@@ -130,6 +135,11 @@ int rowsHeight(bool preferred) {
 }
 
 typedef UINT(WINAPI* GetDpiForWindowEntry)(HWND window);
+typedef BOOL(WINAPI* ChangeWindowMessageFilterExEntry)(HWND window, UINT message, DWORD action,
+                                                        PCHANGEFILTERSTRUCT status);
+
+// What a drop from another process carries its data in, besides WM_DROPFILES.
+const UINT COPY_GLOBAL_DATA_MESSAGE = 0x0049;
 
 typedef BOOL(WINAPI* ShutdownBlockReasonCreateEntry)(HWND window, LPCWSTR reason);
 typedef BOOL(WINAPI* ShutdownBlockReasonDestroyEntry)(HWND window);
@@ -137,11 +147,14 @@ typedef BOOL(WINAPI* ShutdownBlockReasonDestroyEntry)(HWND window);
 struct Window {
     Gui* gui;
     HWND handle;
-    HWND controls[COPY + 1];
+    HWND controls[SAVE + 1];
     HFONT font;
     HFONT bigFont;
     int dpi;        // the window's dots per inch
     int systemDpi;  // the system's, for which it gives its font
+    wchar_t shownPath[GUI_PATH_SIZE];  // the chosen file's name in full, as the system gave it
+    ITaskbarList3* taskbar;  // the taskbar button's progress, null where the system has none
+    bool taskbarAsked;
     bool showingDrives;  // the list is being filled: its notices are the window's own
     TransferProgress progress;  // the update's, as last posted
     struct Job* waiting;  // the jobs not yet started, the first first
@@ -254,6 +267,7 @@ void makeControls(Window* window) {
     make(window, REPORT, "EDIT", "",
          WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, WS_EX_CLIENTEDGE);
     make(window, COPY, "BUTTON", "C&opy report", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED);
+    make(window, SAVE, "BUTTON", "&Save report...", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED);
 }
 
 // The rows' heights in pixels for the window's client height: the list and the report share
@@ -296,6 +310,7 @@ void layOut(const Window& window) {
             height -= textDrop;
             break;
         case BUTTON: x = right - button; width = button; break;
+        case SECOND_BUTTON: x = right - 2 * button - gap; width = button; break;
         case LABEL:
             width = label;
             top += textDrop;
@@ -303,6 +318,9 @@ void layOut(const Window& window) {
             break;
         case AFTER_LABEL: x = left + label; width = right - button - gap - x; break;
         }
+        // A button keeps its own height in a row of two lines of text.
+        if (placed.place == BUTTON || placed.place == SECOND_BUTTON)
+            height = std::min(height, scaled(window, ROWS[DRIVES_ROW].height));
         MoveWindow(control(window, placed.id), x, top, width > 0 ? width : 0, height, TRUE);
     }
 }
@@ -363,12 +381,12 @@ void showState(const Window& window) {
     setText(window, LISTING, listing);
     setText(window, FILE_WORDS, file);
     setText(window, NEXT_STEP, next);
-    SetWindowTextA(control(window, FILE_PATH), gui->filePath);
+    SetWindowTextW(control(window, FILE_PATH), window.shownPath);
     const bool idle = gui->phase == GUI_CHOOSING || gui->phase == GUI_ENDED;
     EnableWindow(control(window, UPDATE), guiMayUpdate(gui));
     EnableWindow(control(window, REFRESH), idle && !gui->listingRunning);
     for (Control id : {DRIVES, CHOOSE}) EnableWindow(control(window, id), idle);
-    EnableWindow(control(window, COPY), idle && guiReport(gui)[0] != '\0');
+    for (Control id : {COPY, SAVE}) EnableWindow(control(window, id), idle && guiReport(gui)[0] != '\0');
 }
 
 void showAll(Window* window) {
@@ -377,8 +395,12 @@ void showAll(Window* window) {
 }
 
 void postProgress(void* context, const TransferProgress& progress) {
-    PostMessageA(static_cast<HWND>(context), PROGRESS_MESSAGE, progress.chunksAccepted,
-                 LPARAM(progress.chunks));
+    TransferProgress* posted = static_cast<TransferProgress*>(malloc(sizeof progress));
+    if (posted == nullptr) return;  // the next one shows it
+    *posted = progress;
+    if (!PostMessageA(static_cast<HWND>(context), PROGRESS_MESSAGE, 0,
+                      reinterpret_cast<LPARAM>(posted)))
+        free(posted);
 }
 
 void postStage(void* context, UpdateStage stage) {
@@ -442,8 +464,33 @@ void askDrives(Window* window) {
     showState(*window);
 }
 
-void chooseFile(Window* window, const char* path) {
+// A path the C library's calls open, for a name the system gives in full (the dialog, a drop,
+// the command line): the name itself where the system's code page holds it, else its short
+// form, whose characters the code page always holds. False where neither is there.
+bool pathForLibrary(const wchar_t* name, char* path, int size) {
+    BOOL lost = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, path, size, nullptr, &lost) >
+            0 &&
+        !lost)
+        return true;
+    wchar_t shortName[GUI_PATH_SIZE];
+    const DWORD length = GetShortPathNameW(name, shortName, GUI_PATH_SIZE);
+    if (length == 0 || length >= DWORD(GUI_PATH_SIZE)) return false;
+    lost = FALSE;
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortName, -1, path, size, nullptr,
+                               &lost) > 0 &&
+           !lost;
+}
+
+// The file the user named: read and checked on a thread, its name shown as given.
+void chooseFile(Window* window, const wchar_t* name) {
+    char path[GUI_PATH_SIZE];
+    if (!pathForLibrary(name, path, sizeof path)) {
+        MessageBoxA(window->handle, WINDOW_NAME_NOT_OPENED, TITLE, MB_ICONWARNING);
+        return;
+    }
     if (!guiChooseFile(window->gui, path)) return;
+    lstrcpynW(window->shownPath, name, GUI_PATH_SIZE);
     Job* job = newJob(window, READ_FILE);
     if (job != nullptr) {
         snprintf(job->read.path, sizeof job->read.path, "%s", path);
@@ -453,15 +500,33 @@ void chooseFile(Window* window, const char* path) {
 }
 
 void askForFile(Window* window) {
-    char path[GUI_PATH_SIZE] = {};
-    OPENFILENAMEA dialog = {};
+    wchar_t name[GUI_PATH_SIZE] = {};
+    OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = window->handle;
-    dialog.lpstrFilter = "Firmware files (*.bin, *.hex, *.dat)\0*.bin;*.hex;*.dat\0All files\0*.*\0";
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = sizeof path;
+    dialog.lpstrFilter = L"Firmware files (*.bin, *.hex, *.dat)\0*.bin;*.hex;*.dat\0All files\0*.*\0";
+    dialog.lpstrFile = name;
+    dialog.nMaxFile = GUI_PATH_SIZE;
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (GetOpenFileNameA(&dialog)) chooseFile(window, path);
+    if (GetOpenFileNameW(&dialog)) chooseFile(window, name);
+}
+
+// A file dropped on the window is taken as one chosen in the dialog.
+void fileDropped(Window* window, HDROP drop) {
+    wchar_t name[GUI_PATH_SIZE];
+    if (DragQueryFileW(drop, 0, name, GUI_PATH_SIZE) > 0) chooseFile(window, name);
+    DragFinish(drop);
+}
+
+// The window runs as administrator: Windows keeps the messages of a drop from Explorer, which
+// does not, away from it unless it lets them in (Windows 7 on).
+void takeDrops(const Window& window) {
+    DragAcceptFiles(window.handle, TRUE);
+    const auto allow = systemCall<ChangeWindowMessageFilterExEntry>("USER32",
+                                                                    "ChangeWindowMessageFilterEx");
+    if (allow == nullptr) return;
+    for (UINT message : {UINT(WM_DROPFILES), UINT(WM_COPYDATA), COPY_GLOBAL_DATA_MESSAGE})
+        allow(window.handle, message, MSGFLT_ALLOW, nullptr);
 }
 
 // Holds a logoff or shutdown with a reason Windows shows, where Windows has the call.
@@ -523,15 +588,36 @@ void checked(Window* window, const UpdateDecision& decision) {
     showState(*window);
 }
 
-void showProgress(Window* window, WPARAM accepted, LPARAM chunks) {
-    window->progress.chunksAccepted = uint32_t(accepted);
-    window->progress.chunks = uint32_t(chunks);
+// The update's progress where it is seen from elsewhere: the title, and the taskbar button
+// where the system has one that shows it (Windows 7 on).
+void showProgressOutside(Window* window) {
+    Text share = {};
+    describeShare(&share, window->progress);
+    char title[128];
+    snprintf(title, sizeof title, "%s: %s, do not interrupt", TITLE, share.chars);
+    SetWindowTextA(window->handle, title);
+    if (!window->taskbarAsked) {
+        window->taskbarAsked = true;
+        if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+            CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                             reinterpret_cast<void**>(&window->taskbar));
+    }
+    if (window->taskbar != nullptr)
+        window->taskbar->SetProgressValue(window->handle, window->progress.chunksAccepted,
+                                          window->progress.chunks > 0 ? window->progress.chunks : 1);
+}
+
+void showProgress(Window* window, TransferProgress* posted) {
+    window->progress = *posted;
+    free(posted);
+    const uint32_t chunks = window->progress.chunks;
     HWND bar = control(*window, PROGRESS);
     SendMessageA(bar, PBM_SETRANGE32, 0, chunks > 0 ? chunks : 1);
-    SendMessageA(bar, PBM_SETPOS, chunks > 0 ? accepted : 1, 0);
+    SendMessageA(bar, PBM_SETPOS, chunks > 0 ? window->progress.chunksAccepted : 1, 0);
     Text words = {};
     describeStage(&words, UPDATE_WRITING, window->progress);
     SetWindowTextA(control(*window, CHUNKS), words.chars);
+    showProgressOutside(window);
 }
 
 void showStage(const Window& window, WPARAM stage) {
@@ -544,6 +630,7 @@ void showStage(const Window& window, WPARAM stage) {
 void updateEnded(Window* window) {
     guiEndUpdate(window->gui);
     holdSessionEnd(*window, false);
+    if (window->taskbar != nullptr) window->taskbar->SetProgressState(window->handle, TBPF_NOPROGRESS);
     showEnd(*window);
     FLASHWINFO flash = {sizeof flash, window->handle, FLASHW_TRAY | FLASHW_TIMERNOFG, 0, 0};
     if (GetForegroundWindow() != window->handle) FlashWindowEx(&flash);
@@ -593,12 +680,39 @@ void copyReport(const Window& window) {
     CloseClipboard();
 }
 
+// The report as a text file for a support request, with CR LF line ends.
+void saveReport(const Window& window) {
+    wchar_t name[GUI_PATH_SIZE] = L"kelvo-report.txt";
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window.handle;
+    dialog.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files\0*.*\0";
+    dialog.lpstrFile = name;
+    dialog.nMaxFile = GUI_PATH_SIZE;
+    dialog.lpstrDefExt = L"txt";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameW(&dialog)) return;
+    char* text = newCrLfText(guiReport(window.gui));
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    bool saved = text != nullptr && file != INVALID_HANDLE_VALUE;
+    if (saved) {
+        const DWORD size = DWORD(strlen(text));
+        DWORD written = 0;
+        saved = WriteFile(file, text, size, &written, nullptr) && written == size;
+    }
+    if (file != INVALID_HANDLE_VALUE && !CloseHandle(file)) saved = false;
+    free(text);
+    if (!saved) MessageBoxA(window.handle, WINDOW_REPORT_NOT_SAVED, TITLE, MB_ICONERROR);
+}
+
 void command(Window* window, int id) {
     switch (id) {
     case REFRESH: askDrives(window); break;
     case CHOOSE: askForFile(window); break;
     case UPDATE: startChecking(window); break;
     case COPY: copyReport(*window); break;
+    case SAVE: saveReport(*window); break;
     default: break;
     }
 }
@@ -704,7 +818,7 @@ LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARA
         return 0;
     }
     case PROGRESS_MESSAGE:
-        showProgress(window, wParam, lParam);
+        showProgress(window, reinterpret_cast<TransferProgress*>(lParam));
         return 0;
     case STAGE_MESSAGE:
         showStage(*window, wParam);
@@ -736,6 +850,9 @@ LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARA
         return 0;
     case WM_QUERYENDSESSION:
         return updating ? FALSE : TRUE;
+    case WM_DROPFILES:
+        fileDropped(window, reinterpret_cast<HDROP>(wParam));
+        return 0;
     case WM_SIZE:
         if (window != nullptr) layOut(*window);
         return 0;
@@ -780,6 +897,7 @@ bool open(Window* window, HINSTANCE instance) {
     makeControls(window);
     placeOnScreen(*window);
     layOut(*window);
+    takeDrops(*window);
     return true;
 }
 
@@ -798,7 +916,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     UpdateWindow(window.handle);
     askDrives(&window);
     // A file given on the command line, as Windows gives one dropped on the program's icon.
-    if (__argc > 1) chooseFile(&window, __argv[1]);
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments != nullptr && count > 1) chooseFile(&window, arguments[1]);
+    LocalFree(arguments);
     SetFocus(control(window, DRIVES));
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {

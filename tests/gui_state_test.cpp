@@ -122,8 +122,11 @@ TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
     Bytes badSum = firmwareImage(1000, NEW);
     badSum[42] ^= 1;
     const std::string refused = file("bad-sum.bin", badSum);
-    const std::string notFitting = "the window updates only a drive the file fits";
-    const std::string forceElsewhere = notFitting + "; forcing stays with kelvo.exe -f";
+    const std::string expert = ". kelvo.exe -f, the console's expert option, can force it; use "
+                               "it only when you know better than the drive's name";
+    const std::string plextorDrive =
+        "the drive at E: calls itself \"PLEXTOR\", not MATSHITA: kelvo updates MATSHITA drives "
+        "alone" + expert;
     const struct {
         std::string file;  // "" for none chosen
         int32_t drive;     // of D:, E:, F:, G:, H:, I:; -1 for none
@@ -138,14 +141,19 @@ TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
                                                " to the drive at D:"},
         {newer, 4, true, "the file fits; the drive runs it already",
          "Update writes " + std::string(NEW) + " to the drive at H:"},
-        {newer, 1, false, "the file does not fit: another vendor's drive", forceElsewhere},
+        {newer, 1, false, "the file does not fit: another vendor's drive", plextorDrive},
         // Made for that vendor's drive, it still goes to a MATSHITA drive alone.
-        {forPlextor, 1, false, "the file does not fit: another vendor's drive", forceElsewhere},
-        {newer, 3, false, "the file does not fit: another model", forceElsewhere},
+        {forPlextor, 1, false, "the file does not fit: another vendor's drive", plextorDrive},
+        {newer, 3, false, "the file does not fit: another model",
+         "the file is made for \"MATSHITADVD-RAM UJ-85J\", the drive at G: is \"MATSHITADVD-RAM "
+         "UJ-86J\": find the firmware file made for the drive's model" + expert},
         {newer, 2, false, "kelvo cannot open it: no such device: // sptxOpen.CreateFile: x2 (2) "
                           "The system cannot find the file specified.",
-         notFitting},
-        {newer, 5, false, "not a CD/DVD drive: kelvo updates none but those", notFitting},
+         "the drive at F: does not answer kelvo: check that it is connected and no other program "
+         "uses it, then press Refresh"},
+        {newer, 5, false, "not a CD/DVD drive: kelvo updates none but those",
+         "the device at I: is a direct-access device (a disk), not a CD/DVD drive: choose the "
+         "CD/DVD drive to update"},
         {refused, 0, false, "a MATSHITA drive kelvo updates",
          "download the file again; never force such an image"},
     };
@@ -175,9 +183,8 @@ TEST_F(GuiTest, NoDriveFoundIsSaid) {
     listDrives(gui);
     EXPECT_EQ(guiDriveCount(gui), 0);
     EXPECT_EQ(textOf(guiDescribeListing, gui),
-              "no optical drive found: run kelvo-list as an administrator, and check that "
-              "Windows shows the drive as a CD-ROM drive with a letter, or that an ASPI layer is "
-              "installed\n");
+              "no optical drive found: check that Explorer shows the drive as a CD or DVD drive "
+              "with a letter, or that an ASPI layer is installed, then press Refresh\n");
     chooseFile(gui, file("new.bin", firmwareImage(1000, NEW)));
     EXPECT_EQ(textOf(guiDescribeNextStep, gui), "no drive to update was found");
 
