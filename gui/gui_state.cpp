@@ -11,9 +11,6 @@
 
 namespace {
 
-// Where only kelvo.exe goes past a refusal.
-const char* const FORCE_ELSEWHERE = "forcing stays with kelvo.exe -f";
-
 const size_t REPORT_FIRST_CAPACITY = 4096;
 
 void reportAdd(GuiReport* report, const char* text) {
@@ -219,8 +216,11 @@ void guiDescribeListing(const Gui* gui, Text* text) {
         return;
     }
     if (gui->listing == nullptr) return;
-    for (int32_t i = 0; i < gui->listing->noteCount; ++i)
-        textAdd(text, "%s\n", gui->listing->notes[i].text);
+    // The listing's own advice where it found nothing names a console program.
+    for (int32_t i = 0; i < gui->listing->noteCount; ++i) {
+        const ListedNote& note = gui->listing->notes[i];
+        textAdd(text, "%s\n", strcmp(note.subject, "no-drive") == 0 ? WINDOW_NO_DRIVE : note.text);
+    }
     for (int32_t i = 0; i < guiDriveCount(gui); ++i) {
         if (guiDrive(gui, i).denied) {
             textAdd(text, "Windows keeps kelvo from a drive: start kelvo's window as "
@@ -232,7 +232,8 @@ void guiDescribeListing(const Gui* gui, Text* text) {
 
 bool guiMayUpdate(const Gui* gui) {
     return !busy(gui) && !gui->listingRunning && fileValid(gui) && driveChosen(gui) &&
-           driveTakesImage(judgementOf(gui, guiDrive(gui, gui->selected)));
+           driveTakesImage(judgementOf(gui, guiDrive(gui, gui->selected))) &&
+           !batteryTooLow(platformPower());
 }
 
 void guiDescribeNextStep(const Gui* gui, Text* text) {
@@ -254,14 +255,17 @@ void guiDescribeNextStep(const Gui* gui, Text* text) {
     } else if (!driveChosen(gui)) {
         textAdd(text, guiDriveCount(gui) == 0 ? "no drive to update was found"
                                               : "choose the drive to update");
+    } else if (const PlatformPower power = platformPower(); batteryTooLow(power)) {
+        textAdd(text, "connect the charger: the window begins no update on battery below %d%% "
+                      "(%d%% left)", int(LOW_BATTERY_PERCENT), int(power.percent));
     } else if (guiMayUpdate(gui)) {
         textAdd(text, "Update writes %s to the drive at %s", firmwareOf(gui).text,
                 guiDrive(gui, gui->selected).index);
     } else {
         const ListedDrive& drive = guiDrive(gui, gui->selected);
-        const bool forcible = drive.answered && judgementOf(gui, drive).optical;
-        textAdd(text, "the window updates only a drive the file fits%s%s",
-                forcible ? "; " : "", forcible ? FORCE_ELSEWHERE : "");
+        describeNotFittingInWindow(text, drive.index, drive.answered ? drive.identification : nullptr,
+                                   judgementOf(gui, drive), drive.peripheralType,
+                                   firmwareOf(gui).text);
     }
 }
 
@@ -301,6 +305,9 @@ void guiDescribeConfirmation(const Gui* gui, Text* text) {
         describeSameFirmware(text, decision.firmware.text);
         textAdd(text, "\n");
     }
+    const size_t before = text->length;
+    describePower(text, decision.power, false, "Yes");
+    if (text->length > before) textAdd(text, "\n");
     textAdd(text, "Once begun, the update cannot be stopped. Keep the machine powered (a laptop "
                   "on its charger) until kelvo says the update has ended.");
 }

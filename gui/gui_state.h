@@ -112,7 +112,7 @@ void guiDescribeFile(const Gui* gui, Text* text);
 void guiDescribeListing(const Gui* gui, Text* text);
 
 // Update is offered only for a drive that the file fits, as kelvo takes it without -f, while
-// nothing else runs.
+// nothing else runs, and not on a battery kelvo would not begin an update on.
 bool guiMayUpdate(const Gui* gui);
 
 // What to do next, or why Update is not offered.
@@ -129,8 +129,9 @@ bool guiStartChecking(Gui* gui, char* index, char* path);
 // written; else the question is asked.
 void guiChecked(Gui* gui, const UpdateDecision& decision);
 
-// The question before the update: the firmware's and the drive's names side by side, and
-// what an update that has begun means. Empty unless it is being asked.
+// The question before the update: the firmware's and the drive's names side by side, the
+// battery where the machine runs on one, and what an update that has begun means. Empty
+// unless it is being asked.
 void guiDescribeConfirmation(const Gui* gui, Text* text);
 
 // The user's answer: yes starts the update (the caller is to run guiRunUpdate on a thread),

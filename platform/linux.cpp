@@ -1,6 +1,7 @@
 // The tool's system on Linux, where the pass-through is the kernel's SG_IO.
 #include "platform.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <linux/capability.h>
 #include <pthread.h>
@@ -15,9 +16,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <string>
+
+#include "linux_power.h"
 
 // While up, the shielded signals are blocked and taken by a watcher thread: a handler in the
 // thread that talks to the drive would cut an SG_IO short and the kernel would send it again.
@@ -79,6 +84,63 @@ bool platformPassThroughCarriesUpdate(const char* device, char* lack, size_t siz
              device);
     return false;
 }
+
+namespace {
+
+const int32_t FULL_PERCENT = 100;
+
+// The first line of a supply's attribute file, "" where it has none.
+std::string supplyAttribute(const std::string& supply, const char* name) {
+    char line[64] = "";
+    FILE* file = fopen((supply + "/" + name).c_str(), "r");
+    if (file == nullptr) return "";
+    if (fgets(line, sizeof line, file) == nullptr) line[0] = '\0';
+    fclose(file);
+    line[strcspn(line, "\n")] = '\0';
+    return line;
+}
+
+bool feedsTheMachine(const std::string& supply) {
+    const std::string type = supplyAttribute(supply, "type");
+    return (type == "Mains" || type == "USB") && supplyAttribute(supply, "online") == "1";
+}
+
+// A mouse's or a keyboard's battery (scope Device) does not run the machine.
+bool systemBattery(const std::string& supply) {
+    return supplyAttribute(supply, "type") == "Battery" &&
+           supplyAttribute(supply, "scope") != "Device";
+}
+
+// The charge left in a discharging battery, -1 for one that does not discharge or does not
+// say.
+int32_t dischargingPercent(const std::string& supply) {
+    if (supplyAttribute(supply, "status") != "Discharging") return -1;
+    const std::string capacity = supplyAttribute(supply, "capacity");
+    char* end = nullptr;
+    const long percent = strtol(capacity.c_str(), &end, 10);
+    if (capacity.empty() || *end != '\0' || percent < 0 || percent > FULL_PERCENT) return -1;
+    return int32_t(percent);
+}
+
+}  // namespace
+
+PlatformPower linuxPower(const char* folder) {
+    DIR* supplies = opendir(folder);
+    if (supplies == nullptr) return {false, 0};
+    bool mains = false;
+    int32_t percent = -1;
+    while (const dirent* entry = readdir(supplies)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string supply = std::string(folder) + "/" + entry->d_name;
+        if (feedsTheMachine(supply)) mains = true;
+        else if (systemBattery(supply)) percent = std::max(percent, dischargingPercent(supply));
+    }
+    closedir(supplies);
+    if (mains || percent < 0) return {false, 0};
+    return {true, percent};
+}
+
+PlatformPower platformPower() { return linuxPower("/sys/class/power_supply"); }
 
 // The C library leaves standard error unbuffered, as C asks.
 void platformKeepStreamsInOrder() {}

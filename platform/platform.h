@@ -14,6 +14,15 @@ void platformPause(uint32_t milliseconds);
 // a line that says what it lacks.
 bool platformPassThroughCarriesUpdate(const char* device, char* lack, size_t size);
 
+// The machine's power as the system reports it: on battery with `percent` (0 to 100) left, or
+// not (on mains, without a battery, or where the system cannot tell how it runs or how much is
+// left).
+struct PlatformPower {
+    bool onBattery;
+    int32_t percent;  // only where onBattery
+};
+PlatformPower platformPower();
+
 // Called first in main: from then on a file or pipe that takes both standard output and standard
 // error gets their lines in the order the program wrote them.
 void platformKeepStreamsInOrder();

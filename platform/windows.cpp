@@ -69,6 +69,29 @@ bool platformPassThroughCarriesUpdate(const char*, char*, size_t) { return true;
 // buffer fills or the program ends; kelvo flushes standard output at each write already.
 void platformKeepStreamsInOrder() { setvbuf(stderr, nullptr, _IONBF, 0); }
 
+namespace {
+
+// GetSystemPowerStatus's values: the AC line offline, no battery, a value it does not know,
+// and the most a charge in percent can be.
+const BYTE LINE_OFFLINE = 0;
+const BYTE BATTERY_ABSENT = 128;
+const BYTE NOT_KNOWN = 255;
+const BYTE FULL_PERCENT = 100;
+
+// The system writes this record: its layout is Windows' own, the same for 32 and 64 bits.
+static_assert(sizeof(SYSTEM_POWER_STATUS) == 12, "SYSTEM_POWER_STATUS is 12 bytes");
+
+}  // namespace
+
+PlatformPower platformPower() {
+    SYSTEM_POWER_STATUS status = {};
+    if (!GetSystemPowerStatus(&status) || status.ACLineStatus != LINE_OFFLINE ||
+        status.BatteryFlag == BATTERY_ABSENT || status.BatteryFlag == NOT_KNOWN ||
+        status.BatteryLifePercent > FULL_PERCENT)
+        return {false, 0};
+    return {true, status.BatteryLifePercent};
+}
+
 bool platformOutputIsTerminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

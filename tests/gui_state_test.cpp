@@ -122,8 +122,11 @@ TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
     Bytes badSum = firmwareImage(1000, NEW);
     badSum[42] ^= 1;
     const std::string refused = file("bad-sum.bin", badSum);
-    const std::string notFitting = "the window updates only a drive the file fits";
-    const std::string forceElsewhere = notFitting + "; forcing stays with kelvo.exe -f";
+    const std::string expert = ". kelvo.exe -f, the console's expert option, can force it; use "
+                               "it only when you know better than the drive's name";
+    const std::string plextorDrive =
+        "the drive at E: calls itself \"PLEXTOR\", not MATSHITA: kelvo updates MATSHITA drives "
+        "alone" + expert;
     const struct {
         std::string file;  // "" for none chosen
         int32_t drive;     // of D:, E:, F:, G:, H:, I:; -1 for none
@@ -138,14 +141,19 @@ TEST_F(GuiTest, UpdateIsOfferedOnlyForADriveTheFileFits) {
                                                " to the drive at D:"},
         {newer, 4, true, "the file fits; the drive runs it already",
          "Update writes " + std::string(NEW) + " to the drive at H:"},
-        {newer, 1, false, "the file does not fit: another vendor's drive", forceElsewhere},
+        {newer, 1, false, "the file does not fit: another vendor's drive", plextorDrive},
         // Made for that vendor's drive, it still goes to a MATSHITA drive alone.
-        {forPlextor, 1, false, "the file does not fit: another vendor's drive", forceElsewhere},
-        {newer, 3, false, "the file does not fit: another model", forceElsewhere},
+        {forPlextor, 1, false, "the file does not fit: another vendor's drive", plextorDrive},
+        {newer, 3, false, "the file does not fit: another model",
+         "the file is made for \"MATSHITADVD-RAM UJ-85J\", the drive at G: is \"MATSHITADVD-RAM "
+         "UJ-86J\": find the firmware file made for the drive's model" + expert},
         {newer, 2, false, "kelvo cannot open it: no such device: // sptxOpen.CreateFile: x2 (2) "
                           "The system cannot find the file specified.",
-         notFitting},
-        {newer, 5, false, "not a CD/DVD drive: kelvo updates none but those", notFitting},
+         "the drive at F: does not answer kelvo: check that it is connected and no other program "
+         "uses it, then press Refresh"},
+        {newer, 5, false, "not a CD/DVD drive: kelvo updates none but those",
+         "the device at I: is a direct-access device (a disk), not a CD/DVD drive: choose the "
+         "CD/DVD drive to update"},
         {refused, 0, false, "a MATSHITA drive kelvo updates",
          "download the file again; never force such an image"},
     };
@@ -175,9 +183,8 @@ TEST_F(GuiTest, NoDriveFoundIsSaid) {
     listDrives(gui);
     EXPECT_EQ(guiDriveCount(gui), 0);
     EXPECT_EQ(textOf(guiDescribeListing, gui),
-              "no optical drive found: run kelvo-list as an administrator, and check that "
-              "Windows shows the drive as a CD-ROM drive with a letter, or that an ASPI layer is "
-              "installed\n");
+              "no optical drive found: check that Explorer shows the drive as a CD or DVD drive "
+              "with a letter, or that an ASPI layer is installed, then press Refresh\n");
     chooseFile(gui, file("new.bin", firmwareImage(1000, NEW)));
     EXPECT_EQ(textOf(guiDescribeNextStep, gui), "no drive to update was found");
 
@@ -242,8 +249,20 @@ TEST_F(GuiTest, ListingsFollowTheDrives) {
     EXPECT_TRUE(guiMayUpdate(gui));
 }
 
+// What a window shows of an update as it runs: the chunks accepted, each stage in words.
+struct Shown {
+    std::vector<uint32_t> chunks;
+    std::vector<std::string> stages;
+};
+
 void countProgress(void* context, const TransferProgress& progress) {
-    static_cast<std::vector<uint32_t>*>(context)->push_back(progress.chunksAccepted);
+    static_cast<Shown*>(context)->chunks.push_back(progress.chunksAccepted);
+}
+
+void sayStage(void* context, UpdateStage stage) {
+    Text words = {};
+    describeStage(&words, stage, {1, 2, 32768, 40000});
+    static_cast<Shown*>(context)->stages.push_back(words.chars);
 }
 
 // The update as kelvo runs it, in kelvo's words, and each of its ends under its own heading.
@@ -253,6 +272,11 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
     const std::string running = "Firmware update running, do not interrupt ...";
     const std::string notTaken = "the update may not have taken: power-cycle the drive and check "
                                  "its firmware before using it\n";
+    const std::string WRITING = "chunk 1 of 2 written";
+    const std::string CLOSING =
+        "every chunk written: the closing command tells the drive to take the image";
+    const std::string ASKING = "the drive failed the closing command: asking it who it is now, "
+                               "for up to 30 seconds";
     const struct {
         const char* what;
         int32_t checkConditionOn;  // the drive's commands counted from 1: the listing's
@@ -261,10 +285,11 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
         const char* heading;
         std::string report;
         std::vector<uint32_t> progress;
+        std::vector<std::string> stages;
         bool anotherUpdateRuns = false;  // another kelvo holds the machine's update lock
     } cases[] = {
         {"finished", 0, false, "Finished: the drive took the new firmware",
-         selected + running + "Finished\n", {0, 1, 2}},
+         selected + running + "Finished\n", {0, 1, 2}, {WRITING, CLOSING, ""}},
         {"a chunk failed", 4, false,
          "Stopped at a chunk: the drive has not taken the new firmware",
          selected + running + "\nsp_write returned -258\nchunk 2 of 2 failed: the drive had "
@@ -275,20 +300,21 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
                               "again with the same file (kelvo-list shows what the drive reports "
                               "now); if it fails again, keep the drive powered and try another "
                               "connection or path to it before you turn it off\n",
-         {0, 1}},
+         {0, 1}, {WRITING, ""}},
         {"the closing command failed, the drive names the image", 0, true,
-         "Finished: the drive restarted with the new firmware", "", {0, 1, 2}},
+         "Finished: the drive restarted with the new firmware", "", {0, 1, 2},
+         {WRITING, CLOSING, ASKING, ""}},
         {"the closing command failed, the drive does not name the image", 5, false,
          "The update may not have taken: power-cycle the drive",
          selected + running + "\nclosing command returned -258\nthe drive answered CHECK "
                               "CONDITION: NO SENSE (0/70/70)\nthe drive now reports " + OLD +
              ", not the image's " + NEW + "\n" + notTaken,
-         {0, 1, 2}},
+         {0, 1, 2}, {WRITING, CLOSING, ASKING, ""}},
         {"another kelvo update runs", 0, false, "Nothing was written to the drive",
          selected + "another kelvo update is running on this machine: kelvo updates one drive at "
                     "a time\nnothing was written to the drive: run kelvo again once the other "
                     "update has ended\n",
-         {}, true},
+         {}, {}, true},
     };
     const Bytes image = firmwareImage(40000, NEW);
     for (const auto& c : cases) {
@@ -299,14 +325,15 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
         drive->restartsOnClosing = c.restartsOnClosing;
         if (c.anotherUpdateRuns) fresh->namedObjects["Global\\kelvo-update"] = {1, ""};
         Gui* gui = readyToUpdate(file("new.bin", image));
-        std::vector<uint32_t> progress;
-        pressUpdate(gui, true, {&progress, countProgress, nullptr, nullptr});
+        Shown shown;
+        pressUpdate(gui, true, {&shown, countProgress, sayStage, nullptr});
         EXPECT_EQ(gui->phase, GUI_ENDED) << c.what;
         EXPECT_STREQ(gui->heading, c.heading) << c.what;
         if (!c.report.empty()) {
             EXPECT_EQ(guiReport(gui), c.report) << c.what;
         }
-        EXPECT_EQ(progress, c.progress) << c.what;
+        EXPECT_EQ(shown.chunks, c.progress) << c.what;
+        EXPECT_EQ(shown.stages, c.stages) << c.what;
         EXPECT_EQ(drive->activated, c.heading[0] == 'F') << c.what;
         EXPECT_EQ(fresh->openHandles, 0) << c.what;
         EXPECT_EQ(fresh->namedObjects.size(), c.anotherUpdateRuns ? 1u : 0u) << c.what;
@@ -314,6 +341,62 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
         listDrives(gui);
         EXPECT_TRUE(guiMayUpdate(gui)) << c.what;
     }
+}
+
+// What the window says at each step of one update, of a drive that runs the file's firmware
+// already, until the update could not be handed to its thread.
+TEST_F(GuiTest, EachStepIsSaid) {
+    cdRom('E', NEW);
+    const std::string path = file("new.bin", firmwareImage(1000, NEW));
+    Gui* gui = newGui();
+    std::vector<std::string> said;
+    const auto say = [&said, gui] {
+        said.push_back(textOf(guiDescribeListing, gui) + "|" + textOf(guiDescribeFile, gui) +
+                       "|" + textOf(guiDescribeNextStep, gui));
+    };
+    ASSERT_TRUE(guiAskDrives(gui));
+    ASSERT_TRUE(guiChooseFile(gui, path.c_str()));
+    say();
+    GuiFileRead other = {"/a/file/chosen/before", {}, {}};
+    guiFileRead(gui, &other);  // no longer the chosen file: left alone
+    say();
+    GuiFileRead read = {};
+    snprintf(read.path, sizeof read.path, "%s", path.c_str());
+    guiReadFile(&read);
+    guiFileRead(gui, &read);
+    say();
+    guiDrivesListed(gui, guiListDrives());
+    guiSelectDrive(gui, 0);
+    say();
+    char index[LISTED_INDEX_SIZE], checkedPath[GUI_PATH_SIZE];
+    ASSERT_TRUE(guiStartChecking(gui, index, checkedPath));
+    say();
+    guiChecked(gui, decideUpdate(index, checkedPath, false));
+    say();
+    EXPECT_NE(textOf(guiDescribeConfirmation, gui)
+                  .find(std::string("\n\nthe drive already runs the image's firmware, ") + NEW +
+                        ": the update writes it again, as a repair\n\nOnce begun"),
+              std::string::npos);
+    ASSERT_TRUE(guiAnswer(gui, true));
+    say();
+    guiUpdateNotStarted(gui);
+    say();
+    const std::string asking = "asking the drives kelvo can reach who they are ...\n";
+    const std::string firmware = std::string("firmware ") + NEW + "\n";
+    const std::string writes = std::string("Update writes ") + NEW + " to the drive at E:";
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        asking + "|reading the file ...\n|wait while the file is read",
+                        asking + "|reading the file ...\n|wait while the file is read",
+                        asking + "|" + firmware + "|wait while kelvo asks the drives",
+                        "|" + firmware + "|" + writes,
+                        "|" + firmware + "|kelvo asks the drive at E: who it is, as before every "
+                                         "update",
+                        "|" + firmware + "|the drive is written only once you answer Yes",
+                        "|" + firmware + "|the update runs: keep the machine on and this window "
+                                         "open until it ends",
+                        "|" + firmware + "|" + writes,
+                    }));
+    EXPECT_EQ(drives[size_t('E' - 'A')].commands.size(), 2u);  // the two INQUIRYs alone
 }
 
 // The question shows what kelvo has just found, No writes nothing, and a refusal of the
@@ -337,11 +420,26 @@ TEST_F(GuiTest, QuestionAndItsAnswers) {
     EXPECT_TRUE(guiMayUpdate(gui));
     EXPECT_EQ(drive->commands.size(), 2u);  // the two INQUIRYs
 
+    // On battery the question says so; below 10% Update is not offered at all.
+    fake->powerStatus = {0, 0, 50, 0, 0, 0};
+    ASSERT_TRUE(guiStartChecking(gui, index, path));
+    guiChecked(gui, decideUpdate(index, path, false));
+    EXPECT_NE(textOf(guiDescribeConfirmation, gui)
+                  .find("\n\nthe machine runs on battery with 50% left: connect the charger "
+                        "before you answer Yes\n\nOnce begun"),
+              std::string::npos);
+    EXPECT_FALSE(guiAnswer(gui, false));
+    fake->powerStatus.BatteryLifePercent = 9;
+    EXPECT_FALSE(guiMayUpdate(gui));
+    EXPECT_EQ(textOf(guiDescribeNextStep, gui),
+              "connect the charger: the window begins no update on battery below 10% (9% left)");
+    fake->powerStatus.ACLineStatus = 1;
+
     strcpy(drive->identification, "MATSHITABD-MLT UJ-260   1.00");  // another model by now
     pressUpdate(gui, true);
     EXPECT_STREQ(gui->heading, "Nothing was written to the drive");
     EXPECT_EQ(gui->phase, GUI_ENDED);
-    EXPECT_EQ(drive->commands.size(), 3u);
+    EXPECT_EQ(drive->commands.size(), 4u);
 }
 
 // Every refusal before the question, made by the one decision kelvo and its window share:
@@ -400,6 +498,15 @@ TEST_F(GuiTest, RefusalsBeforeTheQuestionAreKelvosInBothFaces) {
          "the image is made for \"MATSHITADVD-RAM UJ-85J\", the drive is \"MATSHITABD-MLT "
          "UJ-260\"\nnothing was written to the drive: find the firmware file made for the "
          "drive's model\n"},
+        {"the battery runs low while kelvo asks the drive",
+         [](SimDrive*, FakeKernel32* fake, std::string*) {
+             fake->onPassThrough = [fake](DWORD, uint8_t*) {
+                 fake->powerStatus = {0, 0, 6, 0, 0, 0};
+             };
+         },
+         selectedFirmware + "Selected device:   " + OLD + "\n",
+         "the machine runs on battery with 6% left, less than the 10% kelvo begins an update "
+         "with\nnothing was written to the drive: connect the charger and run kelvo again\n"},
         {"no CD/DVD drive",
          [](SimDrive* drive, FakeKernel32*, std::string*) { drive->peripheralType = 0; },
          selectedFirmware + "Selected device:   " + OLD + "\n",

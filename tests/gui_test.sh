@@ -115,7 +115,7 @@ if [ "$case_name" = close_refused ]; then
     until_true 10 eval '[[ "$(shown 108)" == "the window stays open until the update has ended"* ]]' ||
         fail "closing was not refused in words: $(texts)"
     shot close-refused
-    titled '^kelvo: updating' || fail "the window is gone: $(title)"
+    titled '^kelvo: [0-9]*% of the image written, do not interrupt$' || fail "the window is gone: $(title)"
     touch release
 fi
 

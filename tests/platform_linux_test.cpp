@@ -1,6 +1,7 @@
 // What the tool asks of Linux: whether the kernel passes an update's every command through a
-// node, decided by the process's own CAP_SYS_RAWIO. Needs root, as CI runs it: it makes its
-// own device nodes and gives its children each one capability alone.
+// node, decided by the process's own CAP_SYS_RAWIO; the machine's power from its supplies.
+// Needs root, as CI runs it: it makes its own device nodes and gives its children each one
+// capability alone.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,9 +13,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "capture.h"
+#include "linux_power.h"
 #include "platform.h"
 
 namespace {
@@ -73,6 +76,47 @@ TEST(PlatformLinux, BlockNodeCarriesAnUpdateOnlyWithRawIo) {
     unlink(sr.c_str());
     unlink(sg.c_str());
     rmdir(name);
+}
+
+// Each row a tree of supplies, as the kernel's power-supply class shows them: "SUPPLY/FILE=VALUE"
+// for each attribute file, its value on one line.
+TEST(PlatformLinux, PowerFromTheSuppliesOfTheMachine) {
+    const std::string unplugged = "AC/type=Mains AC/online=0 ";
+    const std::string bat0 = "BAT0/type=Battery BAT0/status=Discharging BAT0/capacity=";
+    const std::string mouse = "hid/type=Battery hid/scope=Device hid/status=Discharging "
+                              "hid/capacity=5 ";
+    const struct {
+        std::string supplies;
+        int32_t percent;  // -1: not on battery
+    } cases[] = {
+        {"", -1},  // a desktop without a supply
+        {"AC/type=Mains AC/online=1 " + bat0 + "40", -1},
+        {unplugged + "usb/type=USB usb/online=1 " + bat0 + "40", -1},
+        {unplugged + bat0 + "40", 40},
+        {bat0 + "9", 9},  // no mains supply at all
+        {"BAT0/type=Battery BAT0/status=Charging BAT0/capacity=40", -1},
+        {"BAT0/type=Battery BAT0/status=Discharging", -1},
+        {bat0 + "101", -1},
+        {unplugged + mouse, -1},
+        {mouse + bat0 + "70", 70},
+        {bat0 + "5 BAT1/type=Battery BAT1/status=Discharging BAT1/capacity=60", 60},  // the fullest
+    };
+    for (const auto& c : cases) {
+        char name[] = "/tmp/kelvo-power-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        std::istringstream attributes(c.supplies);
+        for (std::string attribute; attributes >> attribute;) {
+            const size_t slash = attribute.find('/'), equals = attribute.find('=');
+            mkdir((name + ("/" + attribute.substr(0, slash))).c_str(), 0700);
+            FILE* file = fopen((name + ("/" + attribute.substr(0, equals))).c_str(), "w");
+            fprintf(file, "%s\n", attribute.substr(equals + 1).c_str());
+            fclose(file);
+        }
+        const PlatformPower power = linuxPower(name);
+        EXPECT_EQ(power.onBattery ? power.percent : -1, c.percent) << c.supplies;
+        EXPECT_EQ(system((std::string("rm -r ") + name).c_str()), 0);
+    }
+    EXPECT_FALSE(linuxPower("/nonexistent/kelvo/power_supply").onBattery);
 }
 
 // The percentage is drawn on standard output: only standard output on a terminal counts.

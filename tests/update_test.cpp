@@ -347,6 +347,43 @@ TEST_F(UpdateTest, DeviceOfAnotherKindIsRefusedEvenWhenForced) {
     }
 }
 
+// On battery kelvo says so just before its question, and below 10% it begins no update unless
+// forced; on mains, without a battery or where Windows cannot tell, it says nothing of power.
+TEST_F(UpdateTest, BatteryIsSaidBeforeTheQuestionAndTooLowARefusal) {
+    const std::string low = "the machine runs on battery with 9% left, less than the 10% kelvo "
+                            "begins an update with\n";
+    const std::string connect = ": connect the charger before you answer y\n";
+    const char* const newer = "MATSHITADVD-RAM UJ-85J  1.01";
+    const struct {
+        SYSTEM_POWER_STATUS power;  // AC line, battery flag, percent left
+        bool force;
+        int status;
+        std::string errors;
+    } cases[] = {
+        {{1, 128, 255, 0, 0, 0}, false, 0, ""},  // a desktop without a battery
+        {{1, 8, 5, 0, 0, 0}, false, 0, ""},      // on mains, charging
+        {{0, 0, 50, 0, 0, 0}, false, 0, "the machine runs on battery with 50% left" + connect},
+        {{0, 2, 10, 0, 0, 0}, false, 0, "the machine runs on battery with 10% left" + connect},
+        {{0, 4, 9, 0, 0, 0}, false, 1,
+         low + nothingWritten("connect the charger and run kelvo again")},
+        {{0, 4, 9, 0, 0, 0}, true, 0, "-f overrides: " + low + connect.substr(2)},
+        {{255, 255, 255, 0, 0, 0}, false, 0, ""},  // the line's state unknown
+        {{0, 255, 255, 0, 0, 0}, false, 0, ""},    // offline, the charge unknown
+    };
+    for (const auto& c : cases) {
+        fake->powerStatus = c.power;
+        SimDrive drive = newSimDrive(FIRMWARE);
+        const KelvoRun run = updateDriveE(&drive, firmwareImage(1000, newer), "y\n", c.force);
+        EXPECT_EQ(run.status, c.status) << c.errors;
+        EXPECT_EQ(run.output, selected(FIRMWARE, newer) +
+                                  (c.status == 0 ? UPDATE_RUNS + std::string("Finished\n") : ""));
+        EXPECT_EQ(run.errors, c.errors);
+    }
+    fake->powerStatusFails = true;  // a system that cannot tell: its record is not read
+    SimDrive drive = newSimDrive(FIRMWARE);
+    EXPECT_EQ(updateDriveE(&drive, firmwareImage(1000, newer), "y\n").errors, "");
+}
+
 // On a console the line shows how much is written, each figure over the last, and ends as it
 // always does; a failure's message then starts on a line of its own.
 TEST_F(UpdateTest, ProgressShowsOnAConsoleOnly) {

@@ -30,7 +30,7 @@ for exe in "$@"; do
     imports="KERNEL32.dll msvcrt.dll "
     if [ "$name" = kelvo-gui.exe ]; then
         subsystem=00000002  # a window
-        imports="COMCTL32.DLL COMDLG32.DLL GDI32.dll KERNEL32.dll USER32.dll msvcrt.dll "
+        imports="COMCTL32.DLL COMDLG32.DLL GDI32.dll KERNEL32.dll SHELL32.dll USER32.dll msvcrt.dll ole32.dll "
         expect "$name asks for the administrator" \
             "$(grep -c -a 'requestedExecutionLevel level="requireAdministrator"' "$exe")" 1
     fi

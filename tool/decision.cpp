@@ -44,10 +44,16 @@ DecisionEnd decideDrive(UpdateDecision* decision, const char* index) {
         !platformPassThroughCarriesUpdate(decision->device, decision->lack,
                                           sizeof decision->lack))
         return DECISION_CANNOT_FINISH;
+    decision->power = platformPower();
+    if (batteryTooLow(decision->power) && !decision->force) return DECISION_LOW_BATTERY;
     return DECISION_ASK;
 }
 
 }  // namespace
+
+bool batteryTooLow(const PlatformPower& power) {
+    return power.onBattery && power.percent < LOW_BATTERY_PERCENT;
+}
 
 UpdateDecision decideUpdate(const char* index, const char* fileName, bool force) {
     UpdateDecision decision = {};

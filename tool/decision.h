@@ -1,7 +1,8 @@
 // The steps before kelvo's question, for every face that asks it: the file read and checked,
-// the drive opened, identified and judged for the image, and whether the system would let an
-// update that began also finish. One value says where they stopped and holds what each found,
-// so that kelvo and its window never decide differently.
+// the drive opened, identified and judged for the image, whether the system would let an
+// update that began also finish, and whether the machine's battery would carry it. One value
+// says where they stopped and holds what each found, so that kelvo and its window never decide
+// differently.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include "drive_access.h"
 #include "firmware_file.h"
 #include "image.h"
+#include "platform.h"
 #include "scsi.h"
 #include "update.h"
 
@@ -23,8 +25,15 @@ enum DecisionEnd : int32_t {
     DECISION_DRIVE_REFUSED,    // kelvo does not go on with the drive: `judgement`, `force`
     DECISION_CANNOT_FINISH,    // the system would let an update begin but not finish: `lack`
     DECISION_ASK,              // every check passed: the user is asked, the drive stays open
+    DECISION_LOW_BATTERY,      // on battery below LOW_BATTERY_PERCENT, without -f: `power`
     DECISION_DRIVE_HELD,       // another program keeps the drive for itself: `holder`
 };
+
+// Below this share of its charge left a battery is not trusted to carry an update to its end.
+const int32_t LOW_BATTERY_PERCENT = 10;
+
+// Whether `power` is too low to begin an update on, unless forced.
+bool batteryTooLow(const PlatformPower& power);
 
 const size_t DECISION_LACK_SIZE = 512;
 
@@ -46,6 +55,7 @@ struct UpdateDecision {
     // The handle's trace lines of the open and the INQUIRY, kept to be told in their place
     // among kelvo's words: the handle writes none while deciding.
     char trace[2 * SCSI_KEPT_TRACE];
+    PlatformPower power;       // once the drive was judged
     char holder[SCSI_EXCLUSIVE_HOLDER_SIZE];  // its name, where the system gives one
 };
 

@@ -267,6 +267,22 @@ void describeSameFirmware(Text* text, const char* firmwareName) {
                   "again, as a repair\n", firmwareName);
 }
 
+void describePower(Text* text, const PlatformPower& power, bool force, const char* yes) {
+    if (!power.onBattery) return;
+    if (!batteryTooLow(power)) {
+        textAdd(text, "the machine runs on battery with %d%% left: connect the charger before "
+                      "you answer %s\n", int(power.percent), yes);
+        return;
+    }
+    textAdd(text, "%sthe machine runs on battery with %d%% left, less than the %d%% kelvo "
+                  "begins an update with\n", force ? FORCED : "", int(power.percent),
+            int(LOW_BATTERY_PERCENT));
+    if (force)
+        textAdd(text, "connect the charger before you answer %s\n", yes);
+    else
+        addNothingWritten(text, "connect the charger and run kelvo again");
+}
+
 void describeDriveHeld(Text* text, const char* holder) {
     if (holder[0] != '\0')
         textAdd(text, "the drive is held by %s, another program that keeps it for itself\n",
@@ -376,6 +392,9 @@ void describeDecision(Said* said, const UpdateDecision& decision, const char* in
     } else if (decision.end == DECISION_ASK && decision.judgement.runsImage) {
         describeSameFirmware(&errors, decision.firmware.text);
     }
+    // Last, just before the question.
+    if (decision.end == DECISION_ASK || decision.end == DECISION_LOW_BATTERY)
+        describePower(&errors, decision.power, decision.force, "y");
     saidAdd(said, KELVO_OUTPUT, output);
     saidAdd(said, KELVO_ERRORS, errors);
 }
@@ -397,6 +416,12 @@ void describeStage(Text* text, UpdateStage stage, const TransferProgress& progre
     }
 }
 
+void describeShare(Text* text, const TransferProgress& progress) {
+    const uint64_t percent =
+        progress.bytes == 0 ? 100 : uint64_t(progress.bytesAccepted) * 100 / progress.bytes;
+    textAdd(text, "%u%% of the image written", unsigned(percent));
+}
+
 const char HEADING_NOTHING_WRITTEN[] = "Nothing was written to the drive";
 
 const char* updateHeading(const UpdateOutcome& outcome) {
@@ -410,4 +435,39 @@ const char* updateHeading(const UpdateOutcome& outcome) {
         return "The update may not have taken: power-cycle the drive";
     }
     return "";
+}
+
+const char WINDOW_NAME_NOT_OPENED[] =
+    "kelvo cannot open a file of this name on this Windows: copy the firmware file to a folder "
+    "whose name has only letters of the system's language, such as C:\\firmware, and choose it "
+    "there";
+
+const char WINDOW_REPORT_NOT_SAVED[] =
+    "The report was not saved: choose a folder you may write to, or use Copy report";
+
+const char WINDOW_NO_DRIVE[] =
+    "no optical drive found: check that Explorer shows the drive as a CD or DVD drive with a "
+    "letter, or that an ASPI layer is installed, then press Refresh";
+
+void describeNotFittingInWindow(Text* text, const char* index, const char* identification,
+                                const DriveJudgement& judgement, int32_t peripheralType,
+                                const char* firmwareName) {
+    const char* const expert = "kelvo.exe -f, the console's expert option, can force it; use it "
+                               "only when you know better than the drive's name";
+    if (identification == nullptr) {
+        textAdd(text, "the drive at %s does not answer kelvo: check that it is connected and no "
+                      "other program uses it, then press Refresh", index);
+    } else if (!judgement.optical) {
+        textAdd(text, "the device at %s is %s, not a CD/DVD drive: choose the CD/DVD drive to "
+                      "update", index, peripheralTypeName(peripheralType));
+    } else if (!judgement.matshita) {
+        textAdd(text, "the drive at %s calls itself \"%s\", not MATSHITA: kelvo updates MATSHITA "
+                      "drives alone. %s", index, nameOf(identification, VENDOR_LENGTH).text,
+                expert);
+    } else {
+        textAdd(text, "the file is made for \"%s\", the drive at %s is \"%s\": find the firmware "
+                      "file made for the drive's model. %s",
+                nameOf(firmwareName, MODEL_LENGTH).text, index,
+                nameOf(identification, MODEL_LENGTH).text, expert);
+    }
 }

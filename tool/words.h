@@ -83,6 +83,11 @@ void describeHoldRefusal(Text* text, const UpdateHold& hold);
 // A drive that already runs the image's firmware.
 void describeSameFirmware(Text* text, const char* firmwareName);
 
+// The machine on battery: to connect the charger before the question is answered with `yes`;
+// below LOW_BATTERY_PERCENT why kelvo does not begin, and what to do, or with -f (`force`) that
+// it goes past that. Nothing on mains, without a battery or where the system cannot tell.
+void describePower(Text* text, const PlatformPower& power, bool force, const char* yes);
+
 // The update's end, where it did not finish: where it stopped, what the drive answered, what
 // it means and what to do.
 void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName);
@@ -90,7 +95,29 @@ void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char*
 // Where a running update stands, in a few words, for a face that shows it as it runs.
 void describeStage(Text* text, UpdateStage stage, const TransferProgress& progress);
 
+// How much of the payload the drive has accepted, as a share: "42% of the image written".
+void describeShare(Text* text, const TransferProgress& progress);
+
 // How an update ended, as the heading a face shows above kelvo's words: nothing written (a
 // refusal before the first chunk) or the update's outcome.
 extern const char HEADING_NOTHING_WRITTEN[];
 const char* updateHeading(const UpdateOutcome& outcome);
+
+// ---- What kelvo's window says in its own terms ----
+
+// A file whose name the window cannot hand to the C library (outside the system's code page,
+// with no short name), and what to do.
+extern const char WINDOW_NAME_NOT_OPENED[];
+
+// A report that could not be saved.
+extern const char WINDOW_REPORT_NOT_SAVED[];
+
+// Where the window found no drive: what to check, and that Refresh looks again.
+extern const char WINDOW_NO_DRIVE[];
+
+// Why the window offers no update for the listed drive at `index` (`identification` null
+// where it did not answer), and what to do: find the file made for it, or choose another
+// drive; forcing, where it could go on, only as the console's expert option.
+void describeNotFittingInWindow(Text* text, const char* index, const char* identification,
+                                const DriveJudgement& judgement, int32_t peripheralType,
+                                const char* firmwareName);

@@ -226,8 +226,8 @@ UINT GetDriveTypeA(LPCSTR rootPath);
 
 // ---- end of the listing's calls ----
 
-// ---- The tool's own (progress on a console, a console of its own): only the tests' fake
-// implements them here. ----
+// ---- The tool's own (progress on a console, a console of its own, the machine's power): only
+// the tests' fake implements them here. ----
 
 #define STD_INPUT_HANDLE ((DWORD)-10)
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
@@ -238,6 +238,22 @@ extern "C" {
 HANDLE GetStdHandle(DWORD which);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL ReadConsoleA(HANDLE console, LPVOID buffer, DWORD toRead, LPDWORD read, LPVOID control);
+
+}  // extern "C"
+
+// What the system knows of the machine's power.
+typedef struct _SYSTEM_POWER_STATUS {
+    BYTE ACLineStatus;        // 0 offline, 1 online, 255 unknown
+    BYTE BatteryFlag;         // 128 no battery, 255 unknown, else charge bits
+    BYTE BatteryLifePercent;  // 0 to 100, 255 unknown
+    BYTE SystemStatusFlag;
+    DWORD BatteryLifeTime;
+    DWORD BatteryFullLifeTime;
+} SYSTEM_POWER_STATUS, *LPSYSTEM_POWER_STATUS;
+
+extern "C" {
+
+BOOL GetSystemPowerStatus(LPSYSTEM_POWER_STATUS status);
 
 }  // extern "C"
 

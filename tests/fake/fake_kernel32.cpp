@@ -236,6 +236,7 @@ void resetFakeKernel32() {
     state().kernel32.entries["SetThreadExecutionState"] = asFarProc(&fakeSetThreadExecutionState);
     state().kernel32.entries["GetConsoleProcessList"] = asFarProc(&fakeGetConsoleProcessList);
     state().executionState = ES_CONTINUOUS;
+    state().powerStatus = {1, 128, 255, 0, 0xFFFFFFFF, 0xFFFFFFFF};
     lastError = ERROR_SUCCESS;
 }
 
@@ -467,6 +468,12 @@ BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
         return FALSE;
     }
     *mode = 0;
+    return TRUE;
+}
+
+BOOL GetSystemPowerStatus(LPSYSTEM_POWER_STATUS status) {
+    if (state().powerStatusFails) return FALSE;
+    *status = state().powerStatus;
     return TRUE;
 }
 

@@ -145,6 +145,10 @@ struct FakeKernel32 {
     bool inputIsConsole;   // GetConsoleMode answers for standard input; ReadConsoleA is a call
     DWORD consoleProcesses;  // GetConsoleProcessList's count, where kernel32 has the call
 
+    // GetSystemPowerStatus's answer: after a reset a desktop on mains, without a battery.
+    SYSTEM_POWER_STATUS powerStatus;
+    bool powerStatusFails;
+
     // Named objects, by name; each goes once its last handle is closed.
     std::map<std::string, FakeNamedObject> namedObjects;
     DWORD processId;  // GetCurrentProcessId
