@@ -35,7 +35,11 @@ writing='^kelvo: [0-9]*% of the image written, do not interrupt$'  # the title w
 
 work=$(mktemp -d)
 display_pid=
+gui_pid=
+# A window that failed a test may be stuck on a held command: it goes, so that it neither keeps
+# CTest waiting on its streams nor answers the next test's reads.
 cleanup() {
+    [ -n "$gui_pid" ] && kill "$gui_pid" 2> /dev/null
     [ -n "$display_pid" ] && kill "$display_pid" 2> /dev/null
     rm -rf "$work"
 }
@@ -108,15 +112,22 @@ shot() {
 }
 key() { xdotool key --clearmodifiers "$@"; }
 
+# read_soon [WHEN]: what the window shows, into `now`; fails where it takes longer to answer
+# than a busy machine explains.
+read_soon() {
+    now=$(texts_within "$answer_seconds") ||
+        fail "$* the window did not answer within $answer_seconds s"
+}
+
 # The window's answers while the drive keeps the listing's INQUIRY: each read of its texts
 # comes back within a few seconds (a listing on the window's own thread would leave it
 # deaf), says that the drives are asked, and offers no Refresh; then the drive answers.
 listing_held() {
     local asking="asking the drives kelvo can reach who they are ...\\n" now
-    until_true 20 eval '[ "$(shown 103)" = "$asking" ]' || fail "no word of the listing: $(texts)"
+    until_true 20 eval 'read_soon; grep -qxF "103:$asking" <<< "$now"' ||
+        fail "no word of the listing: $now"
     for read in 1 2 3; do
-        now=$(texts_within "$answer_seconds") ||
-            fail "read $read: the window did not answer within $answer_seconds s"
+        read_soon "read $read"
         grep -qxF "103:$asking" <<< "$now" || fail "read $read: $now"
         grep -qx 'disabled:102' <<< "$now" || fail "read $read: Refresh is offered: $now"
     done
@@ -214,7 +225,8 @@ update_ended() {
     [ "$report" = "$expected" ] || fail "the report reads: $report"
 }
 
-(cd program && "$wine32" kelvo-gui.exe "Z:$work/firmware.bin" > ../gui.out 2> ../gui.err) &
+(cd program && exec "$wine32" kelvo-gui.exe "Z:$work/firmware.bin" > ../gui.out 2> ../gui.err) &
+gui_pid=$!
 until_true 60 titled '^kelvo$' || fail "no window after a minute: $(cat gui.err)"
 window=$(xdotool search --name '^kelvo$' | head -n 1)
 [ "$case_name" = slow_drive ] && listing_held
