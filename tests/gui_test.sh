@@ -136,17 +136,17 @@ listing_held() {
     until_true 20 eval '! disabled 102' || fail "Refresh stays disabled: $(texts)"
 }
 
-# notice_shows IDENTIFICATION NEXT-STEP: the drive identifies as another now, the system says
-# a drive letter came, and the window lists the drives anew, the drive at 0.1.0 still chosen.
+# notice_shows IDENTIFICATION NEXT-STEP-PATTERN: the drive identifies as another now, the system
+# says a drive letter came, and the window lists the drives anew, the drive at 0.1.0 still chosen.
 notice_shows() {
     local next=$2
     printf '%s' "$1" > drive
     "$wine32" "$window_message" kelvoWindow arrival E || fail "the notice was not sent"
-    until_true 20 eval '[ "$(shown 108)" = "$next" ]' || fail "after the notice of $1: $(texts)"
+    until_true 20 eval '[[ "$(shown 108)" == $next ]]' || fail "after the notice of $1: $(texts)"
 }
 
 drives_changed() {
-    notice_shows "$other" "the window updates only a drive the file fits; forcing stays with kelvo.exe -f"
+    notice_shows "$other" "*the drive at 0.1.0 is \"MATSHITABD-MLT UJ-260\"*"
     disabled 109 || fail "Update is offered for another model: $(texts)"
     shot drives-changed
     notice_shows "$old" "Update writes $new to the drive at 0.1.0"
