@@ -7,27 +7,39 @@
 # a screen reader reads them; what the drive received is compared with the image. Screenshots
 # of the window's states go to SHOTS.
 #
-#   gui_test.sh CASE KELVO-GUI.EXE WNASPI32.DLL WINDOW_TEXTS.EXE MAKE_IMAGE SHOTS [RUNNER...]
+#   gui_test.sh CASE KELVO-GUI.EXE WNASPI32.DLL WINDOW_TEXTS.EXE WINDOW_MESSAGE.EXE MAKE_IMAGE
+#               SHOTS [RUNNER...]
 #
 # CASE: update (the whole update, and "Finished"), refused_chunk (the drive refuses the
 # second chunk: kelvo's words for it), close_refused (the window cannot be closed while it
-# writes, and the update ends whole).
+# writes, and the update ends whole), slow_drive (the window answers while the drive is slow
+# to answer the listing), device_change (the system's notice of a drive lists the drives
+# again, the choice kept), refused_before_writing (the drive became another model before
+# Update: kelvo's refusal, nothing written), question (Enter at the question writes nothing;
+# after Yes, Update stays disabled and a logoff is held while the drive writes).
 set -u
 case_name=$1
 gui=$2
 library=$3
 window_texts=$4
-make_image=$5
-shots=$6
-shift 6
+window_message=$5
+make_image=$6
+shots=$7
+shift 7
 runner=("$@")
 wine32=$(cd "$(dirname "$0")/.." && pwd)/scripts/wine32
 old='MATSHITADVD-RAM UJ-85J  1.00'
 new='MATSHITADVD-RAM UJ-85J  1.01'
+other='MATSHITABD-MLT UJ-260   1.00'  # another model of the vendor's
+writing='^kelvo: [0-9]*% of the image written, do not interrupt$'  # the title while writing
 
 work=$(mktemp -d)
 display_pid=
+gui_pid=
+# A window that failed a test may be stuck on a held command: it goes, so that it neither keeps
+# CTest waiting on its streams nor answers the next test's reads.
 cleanup() {
+    [ -n "$gui_pid" ] && kill "$gui_pid" 2> /dev/null
     [ -n "$display_pid" ] && kill "$display_pid" 2> /dev/null
     rm -rf "$work"
 }
@@ -48,6 +60,11 @@ printf '%s' "$old" > drive
         echo "sense = 70 00 03 00 00 00 00 06 00 00 00 00 0C 00"
     # The second chunk stays with the drive until the test has tried to close the window.
     [ "$case_name" = close_refused ] && echo "hold_on = 4" && echo "hold_until = Z:$work/release"
+    # The listing's INQUIRY, until the test has read the window while the drive is silent.
+    [ "$case_name" = slow_drive ] && echo "hold_on = 1" && echo "hold_until = Z:$work/release"
+    # The first chunk (after the INQUIRYs of the listing and of the two Updates pressed), until
+    # the test has read the window between Yes and the first chunk written.
+    [ "$case_name" = question ] && echo "hold_on = 4" && echo "hold_until = Z:$work/release"
 } > config
 export WNASPI32_SIM_CONFIG=Z:$work/config WINEDLLOVERRIDES=wnaspi32=n
 
@@ -65,13 +82,18 @@ for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
 [ -s display ] || fail "Xvfb did not start: $(cat xvfb.log)"
 export DISPLAY=:$(cat display)
 
-# texts: what the window shows now, "ID:TEXT" a control, its title as 0.
-texts() {
+# texts_within SECONDS: what the window shows now, "ID:TEXT" a control, its title as 0, then
+# "disabled:ID" a control; fails where the window does not answer in time.
+texts_within() {
     local read
-    read=$("$wine32" "$window_texts" kelvoWindow) || return 1
+    read=$(timeout -k 1 "$1" "$wine32" "$window_texts" kelvoWindow) || return 1
     printf '%s\n' "$read" | tr -d '\r'
 }
+texts() { texts_within 60; }
+# How long a read of the window may take on a busy machine while the window waits on a drive.
+answer_seconds=5
 shown() { texts | sed -n "s/^$1://p" | head -n 1; }  # ID
+disabled() { texts | grep -qx "disabled:$1"; }  # ID
 # The titles of kelvo's windows: its own, and its question while that is open.
 title() { xdotool search --name '^kelvo' getwindowname %@ 2> /dev/null | tr '\n' ' '; }
 # until SECONDS CONDITION...: waits, a tenth of a second at a time, for the condition.
@@ -90,9 +112,124 @@ shot() {
 }
 key() { xdotool key --clearmodifiers "$@"; }
 
-(cd program && "$wine32" kelvo-gui.exe "Z:$work/firmware.bin" > ../gui.out 2> ../gui.err) &
+# read_soon [WHEN]: what the window shows, into `now`; fails where it takes longer to answer
+# than a busy machine explains.
+read_soon() {
+    now=$(texts_within "$answer_seconds") ||
+        fail "$* the window did not answer within $answer_seconds s"
+}
+
+# The window's answers while the drive keeps the listing's INQUIRY: each read of its texts
+# comes back within a few seconds (a listing on the window's own thread would leave it
+# deaf), says that the drives are asked, and offers no Refresh; then the drive answers.
+listing_held() {
+    local asking="asking the drives kelvo can reach who they are ...\\n" now
+    until_true 20 eval 'read_soon; grep -qxF "103:$asking" <<< "$now"' ||
+        fail "no word of the listing: $now"
+    for read in 1 2 3; do
+        read_soon "read $read"
+        grep -qxF "103:$asking" <<< "$now" || fail "read $read: $now"
+        grep -qx 'disabled:102' <<< "$now" || fail "read $read: Refresh is offered: $now"
+    done
+    shot listing-held
+    touch release
+    until_true 20 eval '! disabled 102' || fail "Refresh stays disabled: $(texts)"
+}
+
+# notice_shows IDENTIFICATION NEXT-STEP-PATTERN: the drive identifies as another now, the system
+# says a drive letter came, and the window lists the drives anew, the drive at 0.1.0 still chosen.
+notice_shows() {
+    local next=$2
+    printf '%s' "$1" > drive
+    "$wine32" "$window_message" kelvoWindow arrival E || fail "the notice was not sent"
+    until_true 20 eval '[[ "$(shown 108)" == $next ]]' || fail "after the notice of $1: $(texts)"
+}
+
+drives_changed() {
+    notice_shows "$other" "*the drive at 0.1.0 is \"MATSHITABD-MLT UJ-260\"*"
+    disabled 109 || fail "Update is offered for another model: $(texts)"
+    shot drives-changed
+    notice_shows "$old" "Update writes $new to the drive at 0.1.0"
+    ! disabled 109 || fail "Update is not offered again: $(texts)"
+}
+
+# The drive became another model after it was listed: kelvo's checks refuse it.
+refused_before_writing() {
+    printf '%s' "$other" > drive
+    key alt+u
+    until_true 20 titled '^kelvo: nothing written$' || fail "no refusal: $(title) $(texts)"
+    shot refused
+    [ "$(shown 112)" = "Nothing was written to the drive" ] || fail "$(texts)"
+    [[ "$(shown 114)" == *"nothing was written to the drive: find the firmware file made for the drive's model"* ]] ||
+        fail "the report reads: $(shown 114)"
+    [ ! -e payload ] || fail "a write command reached the drive"
+}
+
+# Update pressed: kelvo's checks, then its question.
+ask() {
+    key alt+u
+    until_true 20 titled '^kelvo: update the drive\?$' || fail "no question: $(texts)"
+}
+
+# Enter at the question answers its default, No: nothing is written, the drive may be chosen
+# again.
+enter_says_no() {
+    ask
+    key Return
+    until_true 20 eval '! titled "^kelvo: update the drive"' || fail "the question stays: $(title)"
+    until_true 10 eval '[ "$(shown 108)" = "Update writes $new to the drive at 0.1.0" ]' ||
+        fail "not back to choosing: $(texts)"
+    ! disabled 109 && [ "$(shown 0)" = kelvo ] && [ ! -e payload ] ||
+        fail "Enter did not say No: $(title) $(texts)"
+}
+
+# Yes was said and the first chunk is still with the drive: Update is not offered again, and
+# a logoff asked for now is held.
+first_chunk_held() {
+    local now answer
+    until_true 20 titled "$writing" || fail "the update did not begin: $(texts)"
+    now=$(texts)
+    grep -qx '111:\(chunk 0 of 4 written\)\?' <<< "$now" || fail "the first chunk was not held: $now"
+    grep -qx 'disabled:109' <<< "$now" || fail "Update is offered while the drive is written: $now"
+    answer=$("$wine32" "$window_message" kelvoWindow queryendsession | tr -d '\r')
+    [ "$answer" = 0 ] || fail "a logoff was let go while writing (answer $answer)"
+    shot writing
+    touch release
+}
+
+# The update ended: the title, the heading, the report, the drive.
+update_ended() {
+    until_true 60 titled '^kelvo: (Finished|not finished)$' || fail "no end after a minute: $(texts)"
+    shot end
+    local report running expected
+    report=$(shown 114)
+    running="Selected firmware: $new\\nSelected device:   $old\\nFirmware update running, do not interrupt ..."
+    if [ "$case_name" = refused_chunk ]; then
+        expected="$running\\nsp_write returned -258\\nchunk 2 of 4 failed: the drive had accepted 32768"
+        expected+=" of the image's 100000 payload bytes\\nthe drive answered CHECK CONDITION: MEDIUM"
+        expected+=" ERROR, WRITE ERROR (3/0C/00)\\nthe closing command was not sent, so the drive has"
+        expected+=" not taken the new image\\nwhat to do: leave the machine and the drive powered on"
+        expected+=" and run kelvo again with the same file (kelvo-list shows what the drive reports"
+        expected+=" now); if it fails again, keep the drive powered and try another connection or path"
+        expected+=" to it before you turn it off\\n"
+        titled '^kelvo: not finished$' || fail "the titles are $(title)"
+        [ "$(shown 112)" = "Stopped at a chunk: the drive has not taken the new firmware" ] || fail "$(texts)"
+        [ "$(cat drive)" = "$old" ] || fail "the drive now runs $(cat drive)"
+    else
+        expected="${running}Finished\\n"
+        titled '^kelvo: Finished$' || fail "the titles are $(title)"
+        [ "$(shown 112)" = "Finished: the drive took the new firmware" ] || fail "$(texts)"
+        cmp -s <(tail -c +49 firmware.bin) payload || fail "the drive did not receive the payload whole"
+        [ "$(cat drive)" = "$new" ] || fail "the drive now runs $(cat drive)"
+    fi
+    [ "$report" = "$expected" ] || fail "the report reads: $report"
+}
+
+(cd program && exec "$wine32" kelvo-gui.exe "Z:$work/firmware.bin" > ../gui.out 2> ../gui.err) &
+gui_pid=$!
 until_true 60 titled '^kelvo$' || fail "no window after a minute: $(cat gui.err)"
 window=$(xdotool search --name '^kelvo$' | head -n 1)
+[ "$case_name" = slow_drive ] && listing_held
 until_true 20 eval '[ "$(shown 107)" = "firmware $new\\n" ]' ||
     fail "the file's firmware is not shown: $(texts)"
 xdotool windowfocus --sync "$window"
@@ -102,50 +239,33 @@ shot start
 key Down
 until_true 10 eval '[ "$(shown 108)" = "Update writes $new to the drive at 0.1.0" ]' ||
     fail "choosing the drive: $(texts)"
-key alt+u
-until_true 10 titled '^kelvo: update the drive\?$' || fail "no question: $(texts)"
-shot question
-key y
-
-if [ "$case_name" = close_refused ]; then
-    until_true 20 eval '[[ "$(shown 111)" == "chunk 1 of 4 written" ]]' ||
-        fail "the update did not begin: $(texts)"
-    xdotool windowfocus --sync "$window"
-    key alt+F4
-    until_true 10 eval '[[ "$(shown 108)" == "the window stays open until the update has ended"* ]]' ||
-        fail "closing was not refused in words: $(texts)"
-    shot close-refused
-    titled '^kelvo: [0-9]*% of the image written, do not interrupt$' || fail "the window is gone: $(title)"
-    touch release
-fi
-
-until_true 60 titled '^kelvo: (Finished|not finished)$' || fail "no end after a minute: $(texts)"
-shot end
-report=$(shown 114)
-running="Selected firmware: $new\\nSelected device:   $old\\nFirmware update running, do not interrupt ..."
-if [ "$case_name" = refused_chunk ]; then
-    expected="$running\\nsp_write returned -258\\nchunk 2 of 4 failed: the drive had accepted 32768"
-    expected+=" of the image's 100000 payload bytes\\nthe drive answered CHECK CONDITION: MEDIUM"
-    expected+=" ERROR, WRITE ERROR (3/0C/00)\\nthe closing command was not sent, so the drive has"
-    expected+=" not taken the new image\\nwhat to do: leave the machine and the drive powered on"
-    expected+=" and run kelvo again with the same file (kelvo-list shows what the drive reports"
-    expected+=" now); if it fails again, keep the drive powered and try another connection or path"
-    expected+=" to it before you turn it off\\n"
-    titled '^kelvo: not finished$' || fail "the titles are $(title)"
-    [ "$(shown 112)" = "Stopped at a chunk: the drive has not taken the new firmware" ] || fail "$(texts)"
-    [ "$(cat drive)" = "$old" ] || fail "the drive now runs $(cat drive)"
-else
-    expected="${running}Finished\\n"
-    titled '^kelvo: Finished$' || fail "the titles are $(title)"
-    [ "$(shown 112)" = "Finished: the drive took the new firmware" ] || fail "$(texts)"
-    cmp -s <(tail -c +49 firmware.bin) payload || fail "the drive did not receive the payload whole"
-    [ "$(cat drive)" = "$new" ] || fail "the drive now runs $(cat drive)"
-fi
-[ "$report" = "$expected" ] || fail "the report reads: $report"
+case $case_name in
+device_change) drives_changed ;;
+refused_before_writing) refused_before_writing ;;
+*)
+    [ "$case_name" = question ] && enter_says_no
+    ask
+    shot question
+    key y
+    [ "$case_name" = question ] && first_chunk_held
+    if [ "$case_name" = close_refused ]; then
+        until_true 20 eval '[[ "$(shown 111)" == "chunk 1 of 4 written" ]]' ||
+            fail "the update did not begin: $(texts)"
+        xdotool windowfocus --sync "$window"
+        key alt+F4
+        until_true 10 eval '[[ "$(shown 108)" == "the window stays open until the update has ended"* ]]' ||
+            fail "closing was not refused in words: $(texts)"
+        shot close-refused
+        titled "$writing" || fail "the window is gone: $(title)"
+        touch release
+    fi
+    update_ended
+    ;;
+esac
 [ ! -e extracted.dat ] && [ ! -e program/extracted.dat ] || fail "the window wrote a file"
 
-# Once the update has ended, the window closes as any window does.
+# Once the update has ended, or before it began, the window closes as any window does.
 xdotool windowfocus --sync "$window"
 key alt+F4
-until_true 10 eval '! texts > /dev/null' || fail "the window did not close after the update"
+until_true 10 eval '! texts > /dev/null' || fail "the window did not close"
 echo "passed"

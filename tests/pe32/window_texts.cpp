@@ -1,6 +1,7 @@
 // What kelvo's window shows, read back as a screen reader reads it: each control of the
 // window whose class is given, by its id, with its text (line ends as "\n"), one a line; the
-// window's own title first. Exit status 1 where no such window is open.
+// window's own title first; then "disabled:ID" for each control that is disabled. Exit status
+// 1 where no such window is open.
 //
 //   window_texts.exe WINDOW-CLASS
 #include <windows.h>
@@ -31,6 +32,11 @@ BOOL CALLBACK printControl(HWND control, LPARAM) {
     return TRUE;
 }
 
+BOOL CALLBACK printDisabled(HWND control, LPARAM) {
+    if (!IsWindowEnabled(control)) printf("disabled:%d\n", GetDlgCtrlID(control));
+    return TRUE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,5 +48,6 @@ int main(int argc, char** argv) {
     if (window == nullptr) return 1;
     printText(0, window);
     EnumChildWindows(window, printControl, 0);
+    EnumChildWindows(window, printDisabled, 0);
     return 0;
 }
