@@ -9,6 +9,7 @@
 #include <stddef.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <time.h>
@@ -57,6 +58,25 @@ bool mayUseRawIo() {
 const char PLATFORM_INDEX_FORMS[] = "a device path (/dev/sr0 or /dev/sg0)";
 const char PLATFORM_ACCESS_ADVICE[] =
     "run kelvo as root (sudo), or give it the drive's /dev/sgN node where you may write that";
+void platformAccessAdvice(const char* device, char* text, size_t size) {
+    if (geteuid() != 0) {
+        snprintf(text, size, "%s", PLATFORM_ACCESS_ADVICE);
+        return;
+    }
+    struct stat status;
+    char node[96] = "a node kelvo cannot examine";
+    if (stat(device, &status) == 0 && (S_ISBLK(status.st_mode) || S_ISCHR(status.st_mode)))
+        snprintf(node, sizeof node, "a %s device node (major %u, minor %u)",
+                 S_ISBLK(status.st_mode) ? "block" : "character", major(status.st_rdev),
+                 minor(status.st_rdev));
+    else if (stat(device, &status) == 0)
+        snprintf(node, sizeof node, "not a device node");
+    snprintf(text, size,
+             "even root was refused %s, %s: the kernel or a security module (SELinux, AppArmor) "
+             "keeps it from every user; check the node (ls -l %s) and the kernel's log (dmesg)",
+             device, node, device);
+}
+
 const char PLATFORM_NO_ASPI_ADVICE[] =
     "give kelvo the drive's device path (/dev/sr0 or /dev/sg0) that kelvo-list shows instead";
 

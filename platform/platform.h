@@ -37,6 +37,11 @@ bool platformFileInUse();
 // system keeps the user from a drive, and where no ASPI library reaches an ASPI address.
 extern const char PLATFORM_INDEX_FORMS[];
 extern const char PLATFORM_ACCESS_ADVICE[];
+
+// What to do where the system kept kelvo from `device`, into `text` (`size` bytes):
+// PLATFORM_ACCESS_ADVICE, or, where kelvo already runs with every right the system gives a
+// user (root), what the device is and that even those rights were refused.
+void platformAccessAdvice(const char* device, char* text, size_t size);
 extern const char PLATFORM_NO_ASPI_ADVICE[];
 // What keeps a drive from kelvo alone where the system does not name the program, and what to
 // do about a drive another program holds.

@@ -52,6 +52,11 @@ const char OWN_CONSOLE_NOTICE[] =
 const char PLATFORM_INDEX_FORMS[] =
     "a drive letter with a colon (E:), an ASPI address (0.1.0) or a device path";
 const char PLATFORM_ACCESS_ADVICE[] = "run kelvo in a Command Prompt run as administrator";
+// An administrator refused is told the same: the pass-through needs no more than that.
+void platformAccessAdvice(const char*, char* text, size_t size) {
+    snprintf(text, size, "%s", PLATFORM_ACCESS_ADVICE);
+}
+
 const char PLATFORM_NO_ASPI_ADVICE[] =
     "give kelvo the drive letter (E:) or device path that kelvo-list shows instead";
 

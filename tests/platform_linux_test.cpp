@@ -119,6 +119,38 @@ TEST(PlatformLinux, PowerFromTheSuppliesOfTheMachine) {
     EXPECT_FALSE(linuxPower("/nonexistent/kelvo/power_supply").onBattery);
 }
 
+// A refused open's advice: root for a user who is not, else what the node is, since even root
+// was refused.
+TEST(PlatformLinux, AccessAdviceForRootSaysWhatRefusedIt) {
+    ASSERT_EQ(geteuid(), 0u) << "run as root: the test makes a device node";
+    char name[] = "/tmp/kelvo-access-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    const std::string sr = std::string(name) + "/sr0";
+    ASSERT_EQ(mknod(sr.c_str(), S_IFBLK | 0600, makedev(11, 0)), 0);
+    char advice[512];
+    platformAccessAdvice(sr.c_str(), advice, sizeof advice);
+    EXPECT_EQ(std::string(advice),
+              "even root was refused " + sr + ", a block device node (major 11, minor 0): the "
+              "kernel or a security module (SELinux, AppArmor) keeps it from every user; check "
+              "the node (ls -l " + sr + ") and the kernel's log (dmesg)");
+    int answer[2];
+    ASSERT_EQ(pipe(answer), 0);
+    if (fork() == 0) {  // another user
+        if (setuid(65534) != 0) _exit(2);
+        platformAccessAdvice(sr.c_str(), advice, sizeof advice);
+        _exit(write(answer[1], advice, strlen(advice)) > 0 ? 0 : 1);
+    }
+    close(answer[1]);
+    int status = -1;
+    wait(&status);
+    char said[512] = {};
+    EXPECT_GT(read(answer[0], said, sizeof said - 1), 0);
+    close(answer[0]);
+    EXPECT_EQ(std::string(said), PLATFORM_ACCESS_ADVICE);
+    unlink(sr.c_str());
+    rmdir(name);
+}
+
 // The percentage is drawn on standard output: only standard output on a terminal counts.
 TEST(PlatformLinux, OutputIsATerminalByStandardOutputAlone) {
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);

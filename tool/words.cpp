@@ -184,15 +184,17 @@ const char* fileAdvice(const FileVerdict& verdict) {
 }
 
 void describeOpenFailure(Text* text, const char* index, ScsiOpenFailure failure) {
-    char whatToDo[512];
+    char whatToDo[768];
+    char access[512];
     switch (failure) {
     case SCSI_OPEN_NO_ASPI:
         snprintf(whatToDo, sizeof whatToDo, "no ASPI library reaches %s; %s", index,
                  PLATFORM_NO_ASPI_ADVICE);
         break;
     case SCSI_OPEN_DENIED:
+        platformAccessAdvice(index, access, sizeof access);
         snprintf(whatToDo, sizeof whatToDo, "the system keeps this user from the drive; %s",
-                 PLATFORM_ACCESS_ADVICE);
+                 access);
         break;
     case SCSI_OPEN_NOT_FOUND:
         snprintf(whatToDo, sizeof whatToDo,
@@ -388,7 +390,9 @@ void describeDecision(Said* said, const UpdateDecision& decision, const char* in
                           decision.firmware.text, decision.force);
     if (decision.end == DECISION_CANNOT_FINISH) {
         textAdd(&errors, "%s", decision.lack);
-        addNothingWritten(&errors, PLATFORM_ACCESS_ADVICE);
+        char access[512];
+        platformAccessAdvice(decision.device, access, sizeof access);
+        addNothingWritten(&errors, access);
     } else if (decision.end == DECISION_ASK && decision.judgement.runsImage) {
         describeSameFirmware(&errors, decision.firmware.text);
     }
