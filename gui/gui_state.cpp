@@ -231,7 +231,9 @@ void guiDescribeListing(const Gui* gui, Text* text) {
 }
 
 bool guiMayUpdate(const Gui* gui) {
-    return !busy(gui) && !gui->listingRunning && fileValid(gui) && driveChosen(gui) &&
+    char holder[UPDATE_LOCK_HOLDER_SIZE];
+    return !busy(gui) && !gui->listingRunning && !platformUpdateRunning(holder, sizeof holder) &&
+           fileValid(gui) && driveChosen(gui) &&
            driveTakesImage(judgementOf(gui, guiDrive(gui, gui->selected))) &&
            !batteryTooLow(platformPower());
 }
@@ -255,6 +257,9 @@ void guiDescribeNextStep(const Gui* gui, Text* text) {
     } else if (!driveChosen(gui)) {
         textAdd(text, guiDriveCount(gui) == 0 ? "no drive to update was found"
                                               : "choose the drive to update");
+    } else if (char holder[UPDATE_LOCK_HOLDER_SIZE]; platformUpdateRunning(holder, sizeof holder)) {
+        describeOtherUpdate(text, holder);
+        textAdd(text, "; Update waits until it has ended");
     } else if (const PlatformPower power = platformPower(); batteryTooLow(power)) {
         textAdd(text, "connect the charger: the window begins no update on battery below %d%% "
                       "(%d%% left)", int(LOW_BATTERY_PERCENT), int(power.percent));

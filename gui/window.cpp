@@ -54,6 +54,11 @@ const UINT JOB_DONE_MESSAGE = WM_APP + 3;  // lParam: the Job that ended
 const UINT_PTR DRIVES_CHANGED_TIMER = 1;
 const UINT DRIVES_QUIET_MILLISECONDS = 700;
 
+// What the window cannot be told of (another kelvo's update beginning or ending, the charger
+// plugged in) it looks at this often while nothing runs.
+const UINT_PTR LOOK_AGAIN_TIMER = 2;
+const UINT LOOK_AGAIN_MILLISECONDS = 2000;
+
 // Sent to a window that is aware of each monitor's DPI when its DPI changes (Windows 8.1 on).
 const UINT WM_DPICHANGED_MESSAGE = 0x02E0;
 
@@ -834,6 +839,7 @@ LRESULT CALLBACK windowProcedure(HWND handle, UINT message, WPARAM wParam, LPARA
         if (window != nullptr) showState(*window);
         return TRUE;
     case WM_TIMER:
+        if (wParam == LOOK_AGAIN_TIMER && !updating) showState(*window);
         if (wParam != DRIVES_CHANGED_TIMER) return 0;
         KillTimer(handle, DRIVES_CHANGED_TIMER);
         askDrives(window);
@@ -898,6 +904,7 @@ bool open(Window* window, HINSTANCE instance) {
     placeOnScreen(*window);
     layOut(*window);
     takeDrops(*window);
+    SetTimer(window->handle, LOOK_AGAIN_TIMER, LOOK_AGAIN_MILLISECONDS, nullptr);
     return true;
 }
 

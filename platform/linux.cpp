@@ -306,6 +306,13 @@ UpdateLockEnd platformLockUpdates(const char* program, const char* index, Update
     return UPDATE_LOCK_NOT_OFFERED;
 }
 
+// The holder's words stand while it holds the lock.
+bool platformUpdateRunning(char* holder, size_t size) {
+    holder[0] = '\0';
+    readHolderWords(holder, size);
+    return holder[0] != '\0';
+}
+
 void platformUnlockUpdates(UpdateLock* lock) {
     if (lock == nullptr) return;
     if (lock->holder >= 0) close(lock->holder);

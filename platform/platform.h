@@ -88,6 +88,10 @@ UpdateLockEnd platformLockUpdates(const char* program, const char* index, Update
 // Releases it: nothing for null.
 void platformUnlockUpdates(UpdateLock* lock);
 
+// Whether another process holds the machine's update lock now, taking nothing: for a face that
+// shows it before an update is asked for. `holder` as for platformLockUpdates.
+bool platformUpdateRunning(char* holder, size_t size);
+
 // How the holder of the lock describes itself to a second update.
 inline void describeUpdateLockHolder(char* text, size_t size, const char* program,
                                      unsigned long process, const char* index) {

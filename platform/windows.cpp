@@ -231,6 +231,16 @@ UpdateLockEnd platformLockUpdates(const char* program, const char* index, Update
     return UPDATE_LOCK_NOT_OFFERED;
 }
 
+bool platformUpdateRunning(char* holder, size_t size) {
+    holder[0] = '\0';
+    const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, UPDATE_LOCK_NAME);
+    // Access is denied to an object another user's kelvo made and still holds.
+    if (mutex == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+    readHolderWords(holder, size);
+    CloseHandle(mutex);
+    return true;
+}
+
 void platformUnlockUpdates(UpdateLock* lock) {
     if (lock == nullptr) return;
     if (lock->holder != nullptr) CloseHandle(lock->holder);

@@ -300,13 +300,18 @@ void describeHoldRefusal(Text* text, const UpdateHold& hold) {
         return;
     }
     if (hold.end != HOLD_OTHER_UPDATE) return;
-    if (hold.holder[0] != '\0')
+    describeOtherUpdate(text, hold.holder);
+    textAdd(text, "\n");
+    addNothingWritten(text, "run kelvo again once the other update has ended");
+}
+
+void describeOtherUpdate(Text* text, const char* holder) {
+    if (holder[0] != '\0')
         textAdd(text, "another kelvo update is running on this machine (%s): kelvo updates one "
-                      "drive at a time\n", hold.holder);
+                      "drive at a time", holder);
     else
         textAdd(text, "another kelvo update is running on this machine: kelvo updates one drive "
-                      "at a time\n");
-    addNothingWritten(text, "run kelvo again once the other update has ended");
+                      "at a time");
 }
 
 void describeUpdateFailure(Text* text, const UpdateOutcome& outcome, const char* firmwareName) {

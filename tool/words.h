@@ -112,6 +112,10 @@ extern const char WINDOW_NAME_NOT_OPENED[];
 // A report that could not be saved.
 extern const char WINDOW_REPORT_NOT_SAVED[];
 
+// Another kelvo update running on the machine, in one line without its end: `holder` says
+// which program, process and drive, "" where the system cannot say.
+void describeOtherUpdate(Text* text, const char* holder);
+
 // Where the window found no drive: what to check, and that Refresh looks again.
 extern const char WINDOW_NO_DRIVE[];
 

@@ -47,6 +47,7 @@ typedef int (*FARPROC)();
 
 #define GENERIC_READ 0x80000000UL
 #define GENERIC_WRITE 0x40000000UL
+#define SYNCHRONIZE 0x00100000UL
 #define FILE_SHARE_READ 0x00000001UL
 #define FILE_SHARE_WRITE 0x00000002UL
 #define OPEN_EXISTING 3UL
@@ -192,6 +193,7 @@ extern "C" {
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
 BOOL ReleaseMutex(HANDLE mutex);
+HANDLE OpenMutexA(DWORD access, BOOL inherit, LPCSTR name);
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protection,
                           DWORD sizeHigh, DWORD sizeLow, LPCSTR name);
 HANDLE OpenFileMappingA(DWORD access, BOOL inherit, LPCSTR name);

@@ -437,6 +437,8 @@ HANDLE CreateFileMappingA(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD siz
 
 HANDLE OpenFileMappingA(DWORD, BOOL, LPCSTR name) { return openNamed(name, false, 0); }
 
+HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) { return openNamed(name, false, 0); }
+
 LPVOID MapViewOfFile(HANDLE mapping, DWORD, DWORD, DWORD, size_t) {
     FakeHandle* named = handleOf(mapping, NAMED_HANDLE);
     if (named == nullptr) {
