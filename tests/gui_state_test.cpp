@@ -353,6 +353,23 @@ TEST_F(GuiTest, UpdateEndsAsKelvosDoesUnderItsOwnHeading) {
     }
 }
 
+// The share of the image written, as the title and the taskbar show it while the window writes.
+TEST(WindowWords, ShareOfTheImageWritten) {
+    const struct {
+        TransferProgress progress;
+        std::string share;
+    } cases[] = {
+        {{0, 2, 0, 40000}, "0% of the image written"},
+        {{1, 2, 32768, 40000}, "81% of the image written"},
+        {{0, 0, 0, 0}, "100% of the image written"},  // an image without payload
+    };
+    for (const auto& c : cases) {
+        Text text = {};
+        describeShare(&text, c.progress);
+        EXPECT_EQ(text.chars, c.share);
+    }
+}
+
 // What the window says at each step of one update, of a drive that runs the file's firmware
 // already, until the update could not be handed to its thread.
 TEST_F(GuiTest, EachStepIsSaid) {

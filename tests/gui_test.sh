@@ -227,7 +227,7 @@ update_ended() {
 
 (cd program && exec "$wine32" kelvo-gui.exe "Z:$work/firmware.bin" > ../gui.out 2> ../gui.err) &
 gui_pid=$!
-until_true 60 titled '^kelvo$' || fail "no window after a minute: $(cat gui.err)"
+until_true 180 titled '^kelvo$' || fail "no window after three minutes: $(cat gui.err)"
 window=$(xdotool search --name '^kelvo$' | head -n 1)
 [ "$case_name" = slow_drive ] && listing_held
 until_true 20 eval '[ "$(shown 107)" = "firmware $new\\n" ]' ||
