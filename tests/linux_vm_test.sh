@@ -91,6 +91,10 @@ wine_capabilities="MaximumTransferLength 32768, MaximumPhysicalPages 8, Alignmen
 refused_write=$'target 0 command 234\ntarget 0 sense key 0x05 asc 0x20 ascq 0x00'
 vendor_commands="$refused_write$nl--$nl$refused_write$nl"
 
+busy="the drive is busy: a disc in it is mounted, or another program keeps it for itself$nl"
+busy+="$(written "unmount the disc (umount) or close the program that burns or plays discs, \
+then run kelvo again")$nl"
+
 # What a fresh simulated drive received of the program (INQUIRY, and the vendor's write and
 # closing commands), one operation code a line; unset where the case does not look.
 unset received
@@ -141,6 +145,19 @@ same_payload() {
     cmp <(tail -c +49 "$results/match.bin") "$results/payload-$1" && return 0
     echo "FAIL: simulated drive $1 did not receive the image's payload unchanged"
     return 1
+}
+
+# finished CASE TARGET ERR: CASE's update ran to its end, Finished, with ERR on standard error;
+# CASE_updated then found the image's firmware on simulated drive TARGET, which holds the
+# image's payload.
+finished() {
+    local problems=0
+    status=0 out="${running}Finished$nl" err=$3
+    check "$1" || problems=1
+    status=0 out=$updated err=$same_firmware
+    check "$1_updated" || problems=1
+    same_payload "$2" || problems=1
+    return $problems
 }
 
 banner=yes
@@ -226,11 +243,7 @@ tcmu_payload_32_bit | wine_sg_payload) same_payload 4; exit ;;  # drive D
 tcmu_interrupted)  # each signal of the boot's table, sent to an update of a drive of its own
     problems=0
     for run in INT:7 HUP:8; do
-        status=0 out="${running}Finished$nl" err="$notice$nl"
-        check "tcmu_interrupted_${run%:*}" || problems=1
-        status=0 out=$updated err=$same_firmware
-        check "tcmu_interrupted_${run%:*}_updated" || problems=1
-        same_payload "${run#*:}" || problems=1
+        finished "tcmu_interrupted_${run%:*}" "${run#*:}" "$notice$nl" || problems=1
     done
     exit $problems ;;
 wine_interrupted)  # Ctrl+C while kelvo.exe writes, and at its prompt
@@ -245,6 +258,29 @@ wine_interrupted)  # Ctrl+C while kelvo.exe writes, and at its prompt
     status=0 out="${drive}Continue? " err="" received=$'12\n'
     check prompt_interrupted || problems=1
     exit $problems ;;
+tcmu_paused)  # drive I's update and drive J's, each held still while another kelvo ran
+    problems=0
+    for run in tcmu_paused:9 tcmu_paused_elsewhere:2; do
+        finished "${run%:*}" "${run#*:}" "" || problems=1
+        # One update's chunks and closing command: the other kelvo wrote nothing.
+        got=$(grep -xE 'EA|F5' "$results/commands-${run#*:}")
+        if [ "$got" != $'EA\nEA\nEA\nEA\nF5' ]; then
+            echo "FAIL: ${run%:*}: the drive received: $(echo $got)"; problems=1
+        fi
+    done
+    exit $problems ;;
+second_update)  # while drive I's update was held still: through its sr node, then its sg node
+    holder="kelvo, process $(cat "$results/tcmu_paused/process"), drive $(sr_of 9)"
+    status=1 out="${drive}Continue? "
+    err="another kelvo update is running on this machine ($holder): kelvo updates one drive at "
+    err+="a time$nl$(written "run kelvo again once the other update has ended")$nl"
+    problems=0
+    check second_update_sr || problems=1
+    check second_update_sg || problems=1
+    exit $problems ;;
+sr_busy) status=1 out="${drive}Continue? " err=$busy ;;  # drive J, held by another update
+sg_busy)  # drive I, updated before, its sg node kept open by another program
+    status=1 out="${updated%Not confirmed, exiting$nl}" err="$same_firmware$busy" ;;
 drive_commands | wine_drive_commands)
     got=$(grep -A1 -E 'command (234|245)$' "$results/drive_commands")
     if [ "$got$nl" = "$vendor_commands" ]; then exit 0; fi
