@@ -271,7 +271,7 @@ tcmu_paused)  # drive I's update and drive J's, each held still while another ke
     exit $problems ;;
 second_update)  # while drive I's update was held still: through its sr node, then its sg node
     holder="kelvo, process $(cat "$results/tcmu_paused/process"), drive $(sr_of 9)"
-    status=1 out="${drive}Continue? "
+    status=1 out=$image
     err="another kelvo update is running on this machine ($holder): kelvo updates one drive at "
     err+="a time$nl$(written "run kelvo again once the other update has ended")$nl"
     problems=0

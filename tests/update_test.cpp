@@ -657,14 +657,16 @@ TEST_F(UpdateTest, UpdateHoldsTheMachineAndTheDriveFromTheYesToTheEnd) {
         const char* drivesHolder = "";      // another program holds the drive
         bool exclusiveNotOffered = false;
         const char* takesDriveAtQuestion = nullptr;  // another program, as kelvo asks
+        bool othersLockAtQuestion = false;  // the other kelvo begins as kelvo asks, not before
     } cases[] = {
         {"finished", 0, -1, 0, "", lockedAndUnlocked, heldWhileWriting},
         {"a chunk failed", 2, -1, 1, "-", lockedAndUnlocked, heldWhileWriting},
         {"closing failed and taken", 0, 0, 0, "-", lockedAndUnlocked, heldWhileWriting},
         {"closing failed and not taken", 3, -1, 1, "-", lockedAndUnlocked, heldWhileWriting},
-        {"another kelvo's window runs", 0, -1, 1,
+        {"another kelvo's window begins at the question", 0, -1, 1,
          otherRuns + " (kelvo-gui, process 77, drive D:)" + runAgain, {}, "",
-         "kelvo-gui, process 77, drive D:"},
+         "kelvo-gui, process 77, drive D:", "", false, nullptr, true},
+        // Running already: no drive is opened.
         {"another kelvo runs that left no words", 0, -1, 1, otherRuns + runAgain, {}, "", ""},
         {"the drive held by IMAPI2 before the question", 0, -1, 1, deniedInquiry + heldByImapi2,
          {"query"}, "", nullptr, "IMAPI2"},
@@ -678,14 +680,15 @@ TEST_F(UpdateTest, UpdateHoldsTheMachineAndTheDriveFromTheYesToTheEnd) {
         fresh->processId = 4321;
         fresh->exclusiveHolder = c.drivesHolder;
         fresh->exclusiveNotOffered = c.exclusiveNotOffered;
-        if (c.othersWords != nullptr) {
+        const auto othersBegin = [&fresh, &c, LOCK, HOLDER] {
             fresh->namedObjects[LOCK] = {1, ""};
             fresh->namedObjects[HOLDER] = {1, std::string(c.othersWords) + std::string(200, '\0')};
-        }
-        const auto othersObjects = fresh->namedObjects;
+        };
+        if (c.othersWords != nullptr && !c.othersLockAtQuestion) othersBegin();
         std::string held;
-        fresh->onPassThrough = [&fresh, &held, &c, LOCK, HOLDER](DWORD, uint8_t* request) {
+        fresh->onPassThrough = [&](DWORD, uint8_t* request) {
             const uint8_t operation = request[offsetof(SCSI_PASS_THROUGH, Cdb)];
+            if (operation == 0x12 && c.othersLockAtQuestion) othersBegin();
             if (operation == 0x12 && c.takesDriveAtQuestion != nullptr)
                 fresh->exclusiveHolder = c.takesDriveAtQuestion;
             if (operation != 0xEA || !held.empty()) return;
@@ -705,14 +708,17 @@ TEST_F(UpdateTest, UpdateHoldsTheMachineAndTheDriveFromTheYesToTheEnd) {
         }
         EXPECT_EQ(held, c.held) << c.what;
         EXPECT_EQ(cdbsSent(drive).size() <= 1, c.held.empty()) << c.what;  // the INQUIRY at most
+        if (c.othersWords != nullptr && !c.othersLockAtQuestion) {
+            EXPECT_TRUE(cdbsSent(drive).empty()) << c.what;  // not even asked
+        }
         EXPECT_EQ(fresh->exclusiveRequests, c.driveRequests) << c.what;
         EXPECT_EQ(fresh->exclusiveHolder,
                   c.takesDriveAtQuestion != nullptr ? c.takesDriveAtQuestion : c.drivesHolder)
             << c.what;
         // Released: only another process's objects are left.
-        EXPECT_EQ(fresh->namedObjects.size(), othersObjects.size()) << c.what;
-        for (const auto& object : othersObjects)
-            EXPECT_EQ(fresh->namedObjects[object.first].handles, 1) << c.what;
+        EXPECT_EQ(fresh->namedObjects.size(), c.othersWords != nullptr ? 2u : 0u) << c.what;
+        for (const auto& object : fresh->namedObjects)
+            EXPECT_EQ(object.second.handles, 1) << c.what;
     }
 }
 

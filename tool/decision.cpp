@@ -65,6 +65,11 @@ UpdateDecision decideUpdate(const char* index, const char* fileName, bool force)
         return decision;
     }
     decision.firmware = imageName(decision.image.bytes, decision.image.size);
+    // While another kelvo writes, no drive is opened: its drive may be this one.
+    if (platformUpdateRunning(decision.otherUpdate, sizeof decision.otherUpdate)) {
+        decision.end = DECISION_OTHER_UPDATE;
+        return decision;
+    }
     decision.end = decideDrive(&decision, index);
     return decision;
 }

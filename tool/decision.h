@@ -27,6 +27,7 @@ enum DecisionEnd : int32_t {
     DECISION_ASK,              // every check passed: the user is asked, the drive stays open
     DECISION_LOW_BATTERY,      // on battery below LOW_BATTERY_PERCENT, without -f: `power`
     DECISION_DRIVE_HELD,       // another program keeps the drive for itself: `holder`
+    DECISION_OTHER_UPDATE,     // another kelvo writes a drive of this machine: `otherUpdate`
 };
 
 // Below this share of its charge left a battery is not trusted to carry an update to its end.
@@ -57,6 +58,7 @@ struct UpdateDecision {
     char trace[2 * SCSI_KEPT_TRACE];
     PlatformPower power;       // once the drive was judged
     char holder[SCSI_EXCLUSIVE_HOLDER_SIZE];  // its name, where the system gives one
+    char otherUpdate[UPDATE_LOCK_HOLDER_SIZE];  // which program, process and drive, or ""
 };
 
 // The steps for the drive named `index` and the firmware file `fileName`, with -f where `force`.

@@ -294,15 +294,23 @@ void describeDriveHeld(Text* text, const char* holder) {
     addNothingWritten(text, PLATFORM_DRIVE_BUSY_ADVICE);
 }
 
+namespace {
+
+// A second update refused: which one runs, that nothing was written, and what to do.
+void describeOtherUpdateRefusal(Text* text, const char* holder) {
+    describeOtherUpdate(text, holder);
+    textAdd(text, "\n");
+    addNothingWritten(text, "run kelvo again once the other update has ended");
+}
+
+}  // namespace
+
 void describeHoldRefusal(Text* text, const UpdateHold& hold) {
     if (hold.end == HOLD_DRIVE_HELD) {
         describeDriveHeld(text, hold.holder);
         return;
     }
-    if (hold.end != HOLD_OTHER_UPDATE) return;
-    describeOtherUpdate(text, hold.holder);
-    textAdd(text, "\n");
-    addNothingWritten(text, "run kelvo again once the other update has ended");
+    if (hold.end == HOLD_OTHER_UPDATE) describeOtherUpdateRefusal(text, hold.holder);
 }
 
 void describeOtherUpdate(Text* text, const char* holder) {
@@ -364,6 +372,9 @@ void describeDriveNotReached(Text* text, const UpdateDecision& decision, const c
         return;
     case DECISION_DRIVE_HELD:
         describeDriveHeld(text, decision.holder);
+        return;
+    case DECISION_OTHER_UPDATE:
+        describeOtherUpdateRefusal(text, decision.otherUpdate);
         return;
     default:
         return;
