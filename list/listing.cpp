@@ -8,6 +8,7 @@
 #include "files.h"
 #include "firmware_file.h"
 #include "image.h"
+#include "platform.h"
 #include "update.h"
 #include "words.h"
 
@@ -117,10 +118,31 @@ void listingFree(Listing* listing) {
     free(listing);
 }
 
+namespace {
+
+// Where a kelvo update writes the drive named `index`, its holder's words: the drive is not
+// asked, since its commands would go between the update's.
+bool updateWrites(const char* index, char* holder, size_t size) {
+    if (!platformUpdateRunning(holder, size)) return false;
+    const char* const drive = strstr(holder, UPDATE_LOCK_DRIVE);
+    return drive != nullptr && strcmp(drive + strlen(UPDATE_LOCK_DRIVE), index) == 0;
+}
+
+}  // namespace
+
 void listingAskDrive(Listing* listing, const char* index, const char* path) {
     ListedDrive drive = {};
     snprintf(drive.index, sizeof drive.index, "%s", index);
     drive.path = path;
+    char holder[UPDATE_LOCK_HOLDER_SIZE];
+    if (updateWrites(index, holder, sizeof holder)) {
+        drive.state = LISTED_BUSY;
+        snprintf(drive.reason, sizeof drive.reason, "a kelvo update writes it (%s)", holder);
+        printLine(listing->out, "drive %-9s %-12s %-12s %s", index, path, drive.state,
+                  drive.reason);
+        if (!keepDrive(listing, drive)) listing->outOfMemory = true;
+        return;
+    }
     DeviceInquiry inquiry;
     const char* why = nullptr;
     drive.state = askAsKelvo(listing->scsi, index, &inquiry, &why);

@@ -92,8 +92,10 @@ void platformUnlockUpdates(UpdateLock* lock);
 // shows it before an update is asked for. `holder` as for platformLockUpdates.
 bool platformUpdateRunning(char* holder, size_t size);
 
-// How the holder of the lock describes itself to a second update.
+// How the holder of the lock describes itself to a second update; its drive's index, as the
+// user gave it, stands last, after UPDATE_LOCK_DRIVE.
+inline constexpr char UPDATE_LOCK_DRIVE[] = ", drive ";
 inline void describeUpdateLockHolder(char* text, size_t size, const char* program,
                                      unsigned long process, const char* index) {
-    snprintf(text, size, "%s, process %lu, drive %s", program, process, index);
+    snprintf(text, size, "%s, process %lu%s%s", program, process, UPDATE_LOCK_DRIVE, index);
 }

@@ -103,6 +103,11 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
         if (fakeKernel32().requests.size() == 6)
             fakeKernel32().answers.push_back({FALSE, ERROR_ACCESS_DENIED, false, 0, 0, {}, 0});
     };
+    // Written by a kelvo update: not asked at all.
+    SimDrive* written = cdRom('O', OLD);
+    fake->namedObjects["Global\\kelvo-update"] = {1, ""};
+    fake->namedObjects["Global\\kelvo-update-holder"] = {
+        1, "kelvo-gui, process 5, drive O:" + std::string(200, '\0')};
     // Letters a Windows may report beside the drives (Z: under Wine) are asked about too.
     fake->driveTypes['Z'] = DRIVE_FIXED;
 
@@ -131,6 +136,8 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
         "drive N:        pass-through busy         another program or a kelvo update holds it: "
         "// sptxSay.DeviceIoControl: x5 (5) Access is denied. // sptxSay x 0 0 29 E (ioctl "
         "status length senseLength)\n"
+        "drive O:        pass-through busy         a kelvo update writes it (kelvo-gui, process "
+        "5, drive O:)\n"
         "file \"new.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.01\" fits D: M:(installed)\n"
         "file \"old.bin\" valid \"MATSHITADVD-RAM UJ-85J  1.00\" fits D:(installed) M:\n"
         "file \"other.bin\" valid \"MATSHITADVD-RAM UJ-86J  1.00\" fits none\n"
@@ -150,7 +157,7 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
     EXPECT_EQ(fake->driveTypeRoots,
               (std::vector<std::string>{"A:\\", "C:\\", "D:\\", "E:\\", "F:\\", "G:\\", "H:\\",
                                         "I:\\", "J:\\", "K:\\", "L:\\", "M:\\", "N:\\",
-                                        "Z:\\"}));
+                                        "O:\\", "Z:\\"}));
     EXPECT_EQ(fake->createFileNames,
               (std::vector<std::string>{"\\\\.\\D:", "\\\\.\\E:", "\\\\.\\F:", "\\\\.\\G:",
                                         "\\\\.\\L:", "\\\\.\\M:", "\\\\.\\N:"}));
@@ -161,6 +168,7 @@ TEST_F(ListTest, EveryCdRomLetterIsAskedAndEveryFileJudged) {
         EXPECT_EQ(drive->commands[0].direction, 1);
     }
     EXPECT_TRUE(held->commands.empty());  // denied before the drive
+    EXPECT_TRUE(written->commands.empty());
     EXPECT_EQ(fake->openHandles, 0);
     // The container's image was taken out in memory only.
     EXPECT_NE(access("extracted.dat", F_OK), 0);
