@@ -9,7 +9,8 @@
 #
 # CASE: drop (a file dropped on the window, by window_message.exe), file_dialog (Choose
 # file..., its name typed, Enter), non_ascii (a file in a folder named in Cyrillic, given on
-# the command line: read, checked, and its whole name shown).
+# the command line, then another chosen in the dialog: each read, checked, its whole name
+# shown).
 set -u
 case_name=$1
 gui=$2
@@ -20,6 +21,7 @@ shots=$6
 shift 6
 runner=("$@")
 new='MATSHITADVD-RAM UJ-85J  1.01'
+other='MATSHITADVD-RAM UJ-85J  1.02'  # the file chosen after another
 shared=$("$(cd "$(dirname "$0")/.." && pwd)/scripts/wine32" --prefix)
 
 work=$(mktemp -d)
@@ -43,7 +45,9 @@ for hive in system.reg user.reg userdef.reg; do
     cp --remove-destination "$shared/$hive" "$WINEPREFIX/$hive"
 done
 "${runner[@]}" "$make_image" firmware.bin 100000 "$new" > /dev/null
+mkdir -p choose/Прошивка
 cp firmware.bin Прошивка/firmware.bin
+"${runner[@]}" "$make_image" choose/Прошивка/firmware.bin 100000 "$other" > /dev/null
 
 fail() {
     echo "FAIL: $case_name: $*"
@@ -74,17 +78,35 @@ shot() {
     import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$shots/$case_name-$1.png"
 }
 key() { xdotool key --clearmodifiers "$@"; }
-# checked NAME: the window read the file, found its firmware, and shows the name as given.
-checked() {
-    until_true 30 eval '[ "$(shown 107)" = "firmware $new\\n" ]' ||
-        fail "the file's firmware is not shown: $(texts)"
-    local field
-    field=$(texts | sed -n 's/^utf8:105://p')
-    [ -n "$field" ] || field=$(shown 105)
-    [ "$field" = "$1" ] || fail "the file field shows $field"
-    shot checked
+# field: the file field's text, read wide where the code page cannot hold it.
+field() {
+    local now
+    now=$(texts)
+    sed -n 's/^utf8:105://p' <<< "$now" | grep . || sed -n 's/^105://p' <<< "$now"
 }
-
+# checked NAME [FIRMWARE]: the window read the file, found its firmware (by default $new), and
+# shows the name as given.
+checked() {
+    local name=$1 firmware=${2:-$new}
+    until_true 30 eval '[ "$(field)" = "$name" ] && [ "$(shown 107)" = "firmware $firmware\\n" ]' ||
+        fail "not the firmware of $name: $(texts)"
+    shot "${firmware##* }"
+}
+# dialog_shows LINE: the file dialog's controls, read as the window's are, hold the line.
+dialog_shows() { timeout -k 1 60 /usr/lib/wine/wine64 "$window_texts" '#32770' | tr -d '\r' | grep -qxF "$1"; }
+# choose_in_dialog: Choose file..., the folder named, then its only folder and its only file
+# chosen in the dialog's list, as one does with a name that cannot be typed.
+choose_in_dialog() {
+    xdotool windowfocus --sync "$window"
+    key alt+c
+    until_true 30 titled '^Open$' || fail "no file dialog: $(texts)"
+    xdotool type --delay 20 "Z:${work//\//\\}\\choose\\"
+    key Return
+    until_true 30 dialog_shows 1137:choose || fail "the dialog did not open the folder"
+    key shift+Tab Down Return
+    until_true 30 dialog_shows utf8:1137:Прошивка || fail "the dialog did not open Прошивка"
+    key Down Return
+}
 arguments=()
 [ "$case_name" = non_ascii ] && arguments=("Z:$work/Прошивка/firmware.bin")
 wine64 "$gui" "${arguments[@]}" > gui.out 2> gui.err &
@@ -106,7 +128,11 @@ file_dialog)
     key Return
     checked "$ascii_name"
     ;;
-non_ascii) checked "${arguments[0]}" ;;
+non_ascii)
+    checked "${arguments[0]}"
+    choose_in_dialog
+    checked "Z:${work//\//\\}\\choose\\Прошивка\\firmware.bin" "$other"
+    ;;
 *) fail "no such case" ;;
 esac
 echo passed
