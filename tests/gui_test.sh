@@ -235,17 +235,19 @@ update_ended() {
     [ "$report" = "$expected" ] || fail "the report reads: $report"
 }
 
-# Wine takes the DPI from its prefix's registry: a prefix of this test's own, linked to the
-# shared one but for the registry, which the other tests keep using as it is.
-if [ -n "$dpi" ]; then
+# A wineserver keeps the screen it first saw, and Wine takes the DPI from its prefix's
+# registry: a prefix of this test's own, with its own wineserver, linked to the shared one but
+# for the registry, which the other tests keep using as it is.
+if [[ $case_name == fits_* ]]; then
     shared=$("$wine32" --prefix)
     export WINE32_PREFIX=$work/prefix
     cp -al "$shared" "$WINE32_PREFIX"
     for hive in system.reg user.reg userdef.reg; do
         cp --remove-destination "$shared/$hive" "$WINE32_PREFIX/$hive"
     done
-    "$wine32" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
-        > /dev/null 2>&1 || fail "the prefix's DPI was not set"
+    [ -z "$dpi" ] ||
+        "$wine32" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+            > /dev/null 2>&1 || fail "the prefix's DPI was not set"
 fi
 
 # The window (its frame included) and each of its controls lie wholly on the screen.
