@@ -257,9 +257,9 @@ fits_screen() {
     [ -n "$rects" ] || fail "no rectangles read: $(texts)"
     while IFS=:, read -r id left top right bottom; do
         ((left >= 0 && top >= 0 && right <= width && bottom <= height && left < right &&
-            top < bottom)) || fail "control $id at $left,$top,$right,$bottom is off the $screen screen"
+            top < bottom)) ||
+            fail "control $id at $left,$top,$right,$bottom is off the $screen screen"
     done <<< "$rects"
-    shot fits
 }
 
 (cd program && exec "$wine32" kelvo-gui.exe "Z:$work/firmware.bin" > ../gui.out 2> ../gui.err) &

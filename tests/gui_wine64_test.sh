@@ -93,13 +93,20 @@ checked() {
     shot "${firmware##* }"
 }
 # dialog_shows LINE: the file dialog's controls, read as the window's are, hold the line.
-dialog_shows() { timeout -k 1 60 /usr/lib/wine/wine64 "$window_texts" '#32770' | tr -d '\r' | grep -qxF "$1"; }
-# choose_in_dialog: Choose file..., the folder named, then its only folder and its only file
-# chosen in the dialog's list, as one does with a name that cannot be typed.
-choose_in_dialog() {
+dialog_shows() {
+    timeout -k 1 60 /usr/lib/wine/wine64 "$window_texts" '#32770' | tr -d '\r' | grep -qxF "$1"
+}
+# open_dialog: Choose file..., once the window has listed the drives (none here).
+open_dialog() {
+    until_true 30 eval '[ -n "$(shown 103)" ]' || fail "the listing did not end: $(texts)"
     xdotool windowfocus --sync "$window"
     key alt+c
     until_true 30 titled '^Open$' || fail "no file dialog: $(texts)"
+}
+# choose_in_dialog: the folder named, then its only folder and its only file chosen in the
+# dialog's list, as one does with a name that cannot be typed.
+choose_in_dialog() {
+    open_dialog
     xdotool type --delay 20 "Z:${work//\//\\}\\choose\\"
     key Return
     until_true 30 dialog_shows 1137:choose || fail "the dialog did not open the folder"
@@ -120,10 +127,7 @@ drop)
     checked "$ascii_name"
     ;;
 file_dialog)
-    until_true 30 eval '[ -n "$(shown 103)" ]' || fail "the listing did not end: $(texts)"
-    xdotool windowfocus --sync "$window"
-    key alt+c
-    until_true 30 titled '^Open$' || fail "no file dialog: $(texts)"
+    open_dialog
     xdotool type --delay 20 "$ascii_name"
     key Return
     checked "$ascii_name"
