@@ -16,7 +16,9 @@
 # to answer the listing), device_change (the system's notice of a drive lists the drives
 # again, the choice kept), refused_before_writing (the drive became another model before
 # Update: kelvo's refusal, nothing written), question (Enter at the question writes nothing;
-# after Yes, Update stays disabled and a logoff is held while the drive writes).
+# after Yes, Update stays disabled and a logoff is held while the drive writes),
+# fits_WIDTHxHEIGHT[_DPIdpi] (on a screen of that size, at that DPI in a Wine prefix of its
+# own, the window and each of its controls lie wholly on the screen).
 set -u
 case_name=$1
 gui=$2
@@ -33,6 +35,13 @@ new='MATSHITADVD-RAM UJ-85J  1.01'
 other='MATSHITABD-MLT UJ-260   1.00'  # another model of the vendor's
 writing='^kelvo: [0-9]*% of the image written, do not interrupt$'  # the title while writing
 
+screen=800x720
+dpi=
+if [[ $case_name =~ ^fits_([0-9]+x[0-9]+)(_([0-9]+)dpi)?$ ]]; then
+    screen=${BASH_REMATCH[1]}
+    dpi=${BASH_REMATCH[3]}
+fi
+
 work=$(mktemp -d)
 display_pid=
 gui_pid=
@@ -41,6 +50,7 @@ gui_pid=
 cleanup() {
     [ -n "$gui_pid" ] && kill "$gui_pid" 2> /dev/null
     [ -n "$display_pid" ] && kill "$display_pid" 2> /dev/null
+    [ -n "${WINE32_PREFIX:-}" ] && WINEPREFIX=$WINE32_PREFIX /usr/lib/wine/wineserver64 -k
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -75,7 +85,7 @@ fail() {
 
 # A display of its own, on a number the X server chose.
 exec 3> display
-Xvfb -displayfd 3 -screen 0 800x720x24 -nolisten tcp > xvfb.log 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp > xvfb.log 2>&1 &
 display_pid=$!
 exec 3>&-
 for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
@@ -225,6 +235,33 @@ update_ended() {
     [ "$report" = "$expected" ] || fail "the report reads: $report"
 }
 
+# A wineserver keeps the screen it first saw, and Wine takes the DPI from its prefix's
+# registry: a prefix of this test's own, with its own wineserver, linked to the shared one but
+# for the registry, which the other tests keep using as it is.
+if [[ $case_name == fits_* ]]; then
+    shared=$("$wine32" --prefix)
+    export WINE32_PREFIX=$work/prefix
+    cp -al "$shared" "$WINE32_PREFIX"
+    for hive in system.reg user.reg userdef.reg; do
+        cp --remove-destination "$shared/$hive" "$WINE32_PREFIX/$hive"
+    done
+    [ -z "$dpi" ] ||
+        "$wine32" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+            > /dev/null 2>&1 || fail "the prefix's DPI was not set"
+fi
+
+# The window (its frame included) and each of its controls lie wholly on the screen.
+fits_screen() {
+    local width=${screen%x*} height=${screen#*x} id left top right bottom rects
+    rects=$(texts | sed -n 's/^rect://p')
+    [ -n "$rects" ] || fail "no rectangles read: $(texts)"
+    while IFS=:, read -r id left top right bottom; do
+        ((left >= 0 && top >= 0 && right <= width && bottom <= height && left < right &&
+            top < bottom)) ||
+            fail "control $id at $left,$top,$right,$bottom is off the $screen screen"
+    done <<< "$rects"
+}
+
 (cd program && exec "$wine32" kelvo-gui.exe "Z:$work/firmware.bin" > ../gui.out 2> ../gui.err) &
 gui_pid=$!
 until_true 180 titled '^kelvo$' || fail "no window after three minutes: $(cat gui.err)"
@@ -234,6 +271,7 @@ until_true 20 eval '[ "$(shown 107)" = "firmware $new\\n" ]' ||
     fail "the file's firmware is not shown: $(texts)"
 xdotool windowfocus --sync "$window"
 shot start
+[[ $case_name == fits_* ]] && fits_screen && echo passed && exit 0
 
 # The drive list has the focus: the first drive, then Update, as its mnemonic.
 key Down

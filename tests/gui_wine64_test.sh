@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Runs kelvo's window, the 64-bit kelvo-gui.exe, under plain 64-bit Wine on a display of its own
+# (Xvfb), where the system's file dialog opens (under the 32-bit rig it never maps). No drive is
+# listed: the simulated ASPI library is 32-bit only. The file is named as a person names it,
+# and the window's verdict on it read back from its controls (window_texts.exe).
+#
+#   gui_wine64_test.sh CASE KELVO-GUI.EXE WINDOW_TEXTS.EXE WINDOW_MESSAGE.EXE MAKE_IMAGE SHOTS
+#                      [RUNNER...]
+#
+# CASE: drop (a file dropped on the window, by window_message.exe), file_dialog (Choose
+# file..., its name typed, Enter), non_ascii (a file in a folder named in Cyrillic, given on
+# the command line, then another chosen in the dialog: each read, checked, its whole name
+# shown).
+set -u
+case_name=$1
+gui=$2
+window_texts=$3
+window_message=$4
+make_image=$5
+shots=$6
+shift 6
+runner=("$@")
+new='MATSHITADVD-RAM UJ-85J  1.01'
+other='MATSHITADVD-RAM UJ-85J  1.02'  # the file chosen after another
+shared=$("$(cd "$(dirname "$0")/.." && pwd)/scripts/wine32" --prefix)
+
+work=$(mktemp -d)
+display_pid=
+gui_pid=
+export WINEPREFIX=$work/prefix WINEDEBUG=-all LANG=C.UTF-8
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+cleanup() {
+    [ -n "$gui_pid" ] && kill "$gui_pid" 2> /dev/null
+    [ -e "$WINEPREFIX" ] && /usr/lib/wine/wineserver64 -k 2> /dev/null
+    [ -n "$display_pid" ] && kill "$display_pid" 2> /dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work" || exit 1
+mkdir -p "$shots" Прошивка
+# A prefix of this test's own with a wineserver of its own, linked to the shared one but for
+# the registry, which Wine writes.
+cp -al "$shared" "$WINEPREFIX"
+for hive in system.reg user.reg userdef.reg; do
+    cp --remove-destination "$shared/$hive" "$WINEPREFIX/$hive"
+done
+"${runner[@]}" "$make_image" firmware.bin 100000 "$new" > /dev/null
+mkdir -p choose/Прошивка
+cp firmware.bin Прошивка/firmware.bin
+"${runner[@]}" "$make_image" choose/Прошивка/firmware.bin 100000 "$other" > /dev/null
+
+fail() {
+    echo "FAIL: $case_name: $*"
+    exit 1
+}
+
+exec 3> display
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > xvfb.log 2>&1 &
+display_pid=$!
+exec 3>&-
+for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
+[ -s display ] || fail "Xvfb did not start: $(cat xvfb.log)"
+export DISPLAY=:$(cat display)
+
+wine64() { /usr/lib/wine/wine64 "$@"; }
+texts() { timeout -k 1 60 /usr/lib/wine/wine64 "$window_texts" kelvoWindow | tr -d '\r'; }
+shown() { texts | sed -n "s/^$1://p" | head -n 1; }  # ID
+until_true() {
+    local tries=$(($1 * 10))
+    shift
+    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+titled() { xdotool search --name "$1" > /dev/null 2>&1; }  # REGULAR-EXPRESSION
+shot() {
+    local WIDTH HEIGHT X Y
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$shots/$case_name-$1.png"
+}
+key() { xdotool key --clearmodifiers "$@"; }
+# field: the file field's text, read wide where the code page cannot hold it.
+field() {
+    local now
+    now=$(texts)
+    sed -n 's/^utf8:105://p' <<< "$now" | grep . || sed -n 's/^105://p' <<< "$now"
+}
+# checked NAME [FIRMWARE]: the window read the file, found its firmware (by default $new), and
+# shows the name as given.
+checked() {
+    local name=$1 firmware=${2:-$new}
+    until_true 30 eval '[ "$(field)" = "$name" ] && [ "$(shown 107)" = "firmware $firmware\\n" ]' ||
+        fail "not the firmware of $name: $(texts)"
+    shot "${firmware##* }"
+}
+# dialog_shows LINE: the file dialog's controls, read as the window's are, hold the line.
+dialog_shows() {
+    timeout -k 1 60 /usr/lib/wine/wine64 "$window_texts" '#32770' | tr -d '\r' | grep -qxF "$1"
+}
+# open_dialog: Choose file..., once the window has listed the drives (none here).
+open_dialog() {
+    until_true 30 eval '[ -n "$(shown 103)" ]' || fail "the listing did not end: $(texts)"
+    xdotool windowfocus --sync "$window"
+    key alt+c
+    until_true 30 titled '^Open$' || fail "no file dialog: $(texts)"
+}
+# choose_in_dialog: the folder named, then its only folder and its only file chosen in the
+# dialog's list, as one does with a name that cannot be typed.
+choose_in_dialog() {
+    open_dialog
+    xdotool type --delay 20 "Z:${work//\//\\}\\choose\\"
+    key Return
+    until_true 30 dialog_shows 1137:choose || fail "the dialog did not open the folder"
+    key shift+Tab Down Return
+    until_true 30 dialog_shows utf8:1137:Прошивка || fail "the dialog did not open Прошивка"
+    key Down Return
+}
+arguments=()
+[ "$case_name" = non_ascii ] && arguments=("Z:$work/Прошивка/firmware.bin")
+wine64 "$gui" "${arguments[@]}" > gui.out 2> gui.err &
+gui_pid=$!
+until_true 60 titled '^kelvo$' || fail "no window after a minute: $(cat gui.err)"
+window=$(xdotool search --name '^kelvo$' | head -n 1)
+ascii_name="Z:${work//\//\\}\\firmware.bin"
+case $case_name in
+drop)
+    wine64 "$window_message" kelvoWindow drop "$ascii_name" || fail "the drop was not made"
+    checked "$ascii_name"
+    ;;
+file_dialog)
+    open_dialog
+    xdotool type --delay 20 "$ascii_name"
+    key Return
+    checked "$ascii_name"
+    ;;
+non_ascii)
+    checked "${arguments[0]}"
+    choose_in_dialog
+    checked "Z:${work//\//\\}\\choose\\Прошивка\\firmware.bin" "$other"
+    ;;
+*) fail "no such case" ;;
+esac
+echo passed
