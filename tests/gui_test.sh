@@ -16,7 +16,8 @@
 # to answer the listing), device_change (the system's notice of a drive lists the drives
 # again, the choice kept), refused_before_writing (the drive became another model before
 # Update: kelvo's refusal, nothing written), question (Enter at the question writes nothing;
-# after Yes, Update stays disabled and a logoff is held while the drive writes),
+# after Yes, Update stays disabled, a logoff is held and kelvo.exe is refused a second update
+# while the drive writes),
 # fits_WIDTHxHEIGHT[_DPIdpi] (on a screen of that size, at that DPI in a Wine prefix of its
 # own, the window and each of its controls lie wholly on the screen).
 set -u
@@ -203,8 +204,27 @@ first_chunk_held() {
     grep -qx 'disabled:109' <<< "$now" || fail "Update is offered while the drive is written: $now"
     answer=$("$wine32" "$window_message" kelvoWindow queryendsession | tr -d '\r')
     [ "$answer" = 0 ] || fail "a logoff was let go while writing (answer $answer)"
+    second_update_refused
     shot writing
     touch release
+}
+
+# kelvo.exe started meanwhile, its yes ready: refused before it opens the drive, naming the
+# window's update.
+second_update_refused() {
+    local status
+    cp "$(dirname "$gui")/kelvo.exe" program/
+    (cd program && echo y | "$wine32" kelvo.exe 0.1.0 "Z:$work/firmware.bin" > ../second.out \
+        2> ../second.err)
+    status=$?
+    [ "$status" = 1 ] || fail "a second update ended with $status: $(cat second.out second.err)"
+    [ "$(tr -d '\r' < second.out)" = "Selected firmware: $new" ] ||
+        fail "a second update said: $(cat second.out)"
+    tr -d '\r' < second.err | tail -n +2 | sed 's/process [0-9]*,/process N,/' > second.said
+    printf '%s\n' "another kelvo update is running on this machine (kelvo-gui, process N, drive \
+0.1.0): kelvo updates one drive at a time" "nothing was written to the drive: run kelvo again \
+once the other update has ended" | cmp -s - second.said ||
+        fail "a second update was told: $(cat second.said)"
 }
 
 # The update ended: the title, the heading, the report, the drive.
