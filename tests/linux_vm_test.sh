@@ -279,6 +279,13 @@ second_update)  # while drive I's update was held still: through its sr node, th
     check second_update_sg || problems=1
     exit $problems ;;
 sr_busy) status=1 out="${drive}Continue? " err=$busy ;;  # drive J, held by another update
+list_while_updating)  # drive I while its update was held still: busy, and not opened
+    line=$(grep "^drive $(sr_of 9) " "$results/list_while_updating/stdout")
+    holder="kelvo, process $(cat "$results/tcmu_paused/process"), drive $(sr_of 9)"
+    [ "$line" = "$(printf 'drive %-9s %-12s %-12s %s' "$(sr_of 9)" SG_IO busy \
+        "a kelvo update writes it ($holder)")" ] && exit 0
+    echo "FAIL: kelvo-list listed drive I as: $line"
+    exit 1 ;;
 sg_busy)  # drive I, updated before, its sg node kept open by another program
     status=1 out="${updated%Not confirmed, exiting$nl}" err="$same_firmware$busy" ;;
 drive_commands | wine_drive_commands)
