@@ -31,6 +31,7 @@ shots=$7
 shift 7
 runner=("$@")
 wine32=$(cd "$(dirname "$0")/.." && pwd)/scripts/wine32
+. "$(dirname "$0")/window_test_lib.sh"
 old='MATSHITADVD-RAM UJ-85J  1.00'
 new='MATSHITADVD-RAM UJ-85J  1.01'
 other='MATSHITABD-MLT UJ-260   1.00'  # another model of the vendor's
@@ -84,14 +85,7 @@ fail() {
     exit 1
 }
 
-# A display of its own, on a number the X server chose.
-exec 3> display
-Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp > xvfb.log 2>&1 &
-display_pid=$!
-exec 3>&-
-for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
-[ -s display ] || fail "Xvfb did not start: $(cat xvfb.log)"
-export DISPLAY=:$(cat display)
+start_display "$screen"
 
 # texts_within SECONDS: what the window shows now, "ID:TEXT" a control, its title as 0, then
 # "disabled:ID" a control; fails where the window does not answer in time.
@@ -107,21 +101,6 @@ shown() { texts | sed -n "s/^$1://p" | head -n 1; }  # ID
 disabled() { texts | grep -qx "disabled:$1"; }  # ID
 # The titles of kelvo's windows: its own, and its question while that is open.
 title() { xdotool search --name '^kelvo' getwindowname %@ 2> /dev/null | tr '\n' ' '; }
-# until SECONDS CONDITION...: waits, a tenth of a second at a time, for the condition.
-until_true() {
-    local tries=$(($1 * 10))
-    shift
-    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-titled() { xdotool search --name "$1" > /dev/null 2>&1; }  # REGULAR-EXPRESSION
-# shot NAME: the screen where the window stands, to SHOTS/CASE-NAME.png.
-shot() {
-    local WIDTH HEIGHT X Y
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$shots/$case_name-$1.png"
-}
-key() { xdotool key --clearmodifiers "$@"; }
 
 # read_soon [WHEN]: what the window shows, into `now`; fails where it takes longer to answer
 # than a busy machine explains.
@@ -261,10 +240,7 @@ update_ended() {
 if [[ $case_name == fits_* ]]; then
     shared=$("$wine32" --prefix)
     export WINE32_PREFIX=$work/prefix
-    cp -al "$shared" "$WINE32_PREFIX"
-    for hive in system.reg user.reg userdef.reg; do
-        cp --remove-destination "$shared/$hive" "$WINE32_PREFIX/$hive"
-    done
+    own_prefix "$shared" "$WINE32_PREFIX"
     [ -z "$dpi" ] ||
         "$wine32" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
             > /dev/null 2>&1 || fail "the prefix's DPI was not set"

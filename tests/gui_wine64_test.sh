@@ -23,6 +23,7 @@ runner=("$@")
 new='MATSHITADVD-RAM UJ-85J  1.01'
 other='MATSHITADVD-RAM UJ-85J  1.02'  # the file chosen after another
 shared=$("$(cd "$(dirname "$0")/.." && pwd)/scripts/wine32" --prefix)
+. "$(dirname "$0")/window_test_lib.sh"
 
 work=$(mktemp -d)
 display_pid=
@@ -38,12 +39,7 @@ cleanup() {
 trap cleanup EXIT
 cd "$work" || exit 1
 mkdir -p "$shots" Прошивка
-# A prefix of this test's own with a wineserver of its own, linked to the shared one but for
-# the registry, which Wine writes.
-cp -al "$shared" "$WINEPREFIX"
-for hive in system.reg user.reg userdef.reg; do
-    cp --remove-destination "$shared/$hive" "$WINEPREFIX/$hive"
-done
+own_prefix "$shared" "$WINEPREFIX"
 "${runner[@]}" "$make_image" firmware.bin 100000 "$new" > /dev/null
 mkdir -p choose/Прошивка
 cp firmware.bin Прошивка/firmware.bin
@@ -54,30 +50,11 @@ fail() {
     exit 1
 }
 
-exec 3> display
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > xvfb.log 2>&1 &
-display_pid=$!
-exec 3>&-
-for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
-[ -s display ] || fail "Xvfb did not start: $(cat xvfb.log)"
-export DISPLAY=:$(cat display)
+start_display 1024x768
 
 wine64() { /usr/lib/wine/wine64 "$@"; }
 texts() { timeout -k 1 60 /usr/lib/wine/wine64 "$window_texts" kelvoWindow | tr -d '\r'; }
 shown() { texts | sed -n "s/^$1://p" | head -n 1; }  # ID
-until_true() {
-    local tries=$(($1 * 10))
-    shift
-    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-titled() { xdotool search --name "$1" > /dev/null 2>&1; }  # REGULAR-EXPRESSION
-shot() {
-    local WIDTH HEIGHT X Y
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$shots/$case_name-$1.png"
-}
-key() { xdotool key --clearmodifiers "$@"; }
 # field: the file field's text, read wide where the code page cannot hold it.
 field() {
     local now
