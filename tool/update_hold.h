@@ -6,11 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform.h"
 #include "scsi.h"
-
-struct UpdateLock;
-
-const size_t HOLDER_SIZE = 200;
 
 enum HoldEnd : int32_t {
     HOLD_TAKEN,          // the update may begin
@@ -22,7 +19,7 @@ struct UpdateHold {
     HoldEnd end;
     UpdateLock* machine;  // the machine's one update; null where the system offered no lock
     bool driveLocked;     // the drive is kelvo's alone
-    char holder[HOLDER_SIZE];  // who keeps the update back, "" where unknown
+    char holder[UPDATE_LOCK_HOLDER_SIZE];  // who keeps the update back, "" where unknown
 };
 
 // Takes what an update of the drive open in `scsi` holds, for `program` ("kelvo") and the
