@@ -120,12 +120,13 @@ void listingFree(Listing* listing) {
 
 namespace {
 
-// Where a kelvo update writes the drive named `index`, its holder's words: the drive is not
-// asked, since its commands would go between the update's.
+// Where a kelvo update writes the drive named `index`, under that name or another of the same
+// drive, its holder's words: the drive is not asked, since its commands would go between the
+// update's.
 bool updateWrites(const char* index, char* holder, size_t size) {
     if (!platformUpdateRunning(holder, size)) return false;
     const char* const drive = strstr(holder, UPDATE_LOCK_DRIVE);
-    return drive != nullptr && strcmp(drive + strlen(UPDATE_LOCK_DRIVE), index) == 0;
+    return drive != nullptr && platformSameDrive(drive + strlen(UPDATE_LOCK_DRIVE), index);
 }
 
 }  // namespace

@@ -313,6 +313,32 @@ bool platformUpdateRunning(char* holder, size_t size) {
     return holder[0] != '\0';
 }
 
+namespace {
+
+// The SCSI device behind a device node, as sysfs names it; "" for what is no device node.
+std::string scsiDeviceOf(const char* node) {
+    struct stat status;
+    if (stat(node, &status) != 0 || !(S_ISBLK(status.st_mode) || S_ISCHR(status.st_mode)))
+        return "";
+    char link[64];
+    snprintf(link, sizeof link, "/sys/dev/%s/%u:%u/device",
+             S_ISBLK(status.st_mode) ? "block" : "char", major(status.st_rdev),
+             minor(status.st_rdev));
+    char* const device = realpath(link, nullptr);
+    if (device == nullptr) return "";
+    const std::string named = device;
+    free(device);
+    return named;
+}
+
+}  // namespace
+
+bool platformSameDrive(const char* a, const char* b) {
+    if (strcmp(a, b) == 0) return true;
+    const std::string device = scsiDeviceOf(a);
+    return !device.empty() && device == scsiDeviceOf(b);
+}
+
 void platformUnlockUpdates(UpdateLock* lock) {
     if (lock == nullptr) return;
     if (lock->holder >= 0) close(lock->holder);

@@ -92,6 +92,10 @@ void platformUnlockUpdates(UpdateLock* lock);
 // shows it before an update is asked for. `holder` as for platformLockUpdates.
 bool platformUpdateRunning(char* holder, size_t size);
 
+// Whether the indexes `a` and `b` name one drive: on Linux an sr node and the sg node of one
+// SCSI device do.
+bool platformSameDrive(const char* a, const char* b);
+
 // How the holder of the lock describes itself to a second update; its drive's index, as the
 // user gave it, stands last, after UPDATE_LOCK_DRIVE.
 inline constexpr char UPDATE_LOCK_DRIVE[] = ", drive ";

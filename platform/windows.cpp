@@ -241,6 +241,8 @@ bool platformUpdateRunning(char* holder, size_t size) {
     return true;
 }
 
+bool platformSameDrive(const char* a, const char* b) { return strcmp(a, b) == 0; }
+
 void platformUnlockUpdates(UpdateLock* lock) {
     if (lock == nullptr) return;
     if (lock->holder != nullptr) CloseHandle(lock->holder);
