@@ -54,6 +54,7 @@ no_scsi+="// sptxSay x 0 0 29 E (ioctl status length senseLength)$nl"
 no_scsi_answer="the system's call failed: Incorrect function."
 # The sr node a drive of the run had, as the guest wrote it down ("drive A: /dev/sr0 ...").
 sr_of() { sed -n "s|^.*drive $1: \(/dev/sr[0-9]*\).*|\1|p" "$results/nodes"; }
+sg_of() { sed -n "s|^drive $1: .* \(/dev/sg[0-9]*\)$|\1|p" "$results/nodes"; }
 not_started() {
     echo "update not started: through $(sr_of "$1") the kernel passes the drive's closing command"\
          "only for root or a process with CAP_SYS_RAWIO"
@@ -269,8 +270,9 @@ tcmu_paused)  # drive I's update and drive J's, each held still while another ke
         fi
     done
     exit $problems ;;
-second_update)  # while drive I's update was held still: through its sr node, then its sg node
-    holder="kelvo, process $(cat "$results/tcmu_paused/process"), drive $(sr_of 9)"
+second_update)  # while drive I's update through its sg node was held still: through its sr
+                # node, then its sg node
+    holder="kelvo, process $(cat "$results/tcmu_paused/process"), drive $(sg_of 9)"
     status=1 out=$image
     err="another kelvo update is running on this machine ($holder): kelvo updates one drive at "
     err+="a time$nl$(written "run kelvo again once the other update has ended")$nl"
@@ -279,9 +281,10 @@ second_update)  # while drive I's update was held still: through its sr node, th
     check second_update_sg || problems=1
     exit $problems ;;
 sr_busy) status=1 out="${drive}Continue? " err=$busy ;;  # drive J, held by another update
-list_while_updating)  # drive I while its update was held still: busy, and not opened
+list_while_updating)  # drive I, listed by its sr node, while its update through its sg node
+                      # was held still: busy, and not opened
     line=$(grep "^drive $(sr_of 9) " "$results/list_while_updating/stdout")
-    holder="kelvo, process $(cat "$results/tcmu_paused/process"), drive $(sr_of 9)"
+    holder="kelvo, process $(cat "$results/tcmu_paused/process"), drive $(sg_of 9)"
     [ "$line" = "$(printf 'drive %-9s %-12s %-12s %s' "$(sr_of 9)" SG_IO busy \
         "a kelvo update writes it ($holder)")" ] && exit 0
     echo "FAIL: kelvo-list listed drive I as: $line"

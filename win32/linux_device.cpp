@@ -6,6 +6,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
+#include <scsi/sg.h>
 #include <unistd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -52,6 +54,40 @@ int64_t boundBlockQueueLimit(unsigned deviceMajor, unsigned deviceMinor) {
 
 int linuxDeviceIoctl(int fd, unsigned long request, void* argument) {
     return ioctl(fd, request, argument);
+}
+
+namespace {
+
+const unsigned SCSI_GENERIC_MAJOR = 21;
+
+bool isScsiGeneric(int fd) {
+    struct stat status;
+    return fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) &&
+           major(status.st_rdev) == SCSI_GENERIC_MAJOR;
+}
+
+// The command's end, read from an sg node whose descriptor does not block: waited for in
+// poll(2), which a stop and continue only restart.
+int awaitSgAnswer(int fd, sg_io_hdr_t* io) {
+    for (;;) {
+        if (read(fd, io, sizeof *io) >= 0) return 0;
+        if (errno != EAGAIN && errno != EINTR) return -1;
+        pollfd answer = {fd, POLLIN, 0};
+        if (poll(&answer, 1, -1) < 0 && errno != EINTR) return -1;
+    }
+}
+
+}  // namespace
+
+// SG_IO on an sg node returns when a signal wakes the process, a stop too (SIGSTOP, a debugger,
+// the freezer at suspend), leaving its command to run on, and the restarted call sends the
+// command again: a chunk would reach the drive twice. Sent by write(2) and collected by
+// read(2), it is sent once. A block node's SG_IO waits without being woken. Where the sg node
+// refuses the write (a kernel before 5.6 for a 32-bit process), nothing was sent, and SG_IO
+// carries it.
+int linuxDeviceCommand(int fd, sg_io_hdr* io) {
+    if (isScsiGeneric(fd) && write(fd, io, sizeof *io) >= 0) return awaitSgAnswer(fd, io);
+    return ioctl(fd, SG_IO, io);
 }
 
 int64_t linuxDeviceQueueLimit(int fd) {

@@ -1,4 +1,4 @@
-// DeviceIoControl on Linux: each pass-through request is one SG_IO call on an sr or sg node,
+// DeviceIoControl on Linux: each pass-through request is one SG_IO command on an sr or sg node,
 // answered in place; a command the kernel did not complete fails with the tables' Win32 code.
 #include <errno.h>
 #include <scsi/sg.h>
@@ -246,7 +246,7 @@ BOOL passThrough(int fd, bool direct, void* in, DWORD inSize, void* out, DWORD o
     if (limit < 0) return failWith(codeForErrno(errno));
     if (int64_t(io.dxfer_len) > limit) return failWith(ERROR_INVALID_PARAMETER);
 
-    if (linuxDeviceIoctl(fd, SG_IO, &io) < 0) return failWith(codeForErrno(errno));
+    if (linuxDeviceCommand(fd, &io) < 0) return failWith(codeForErrno(errno));
     returnAnswer(request, io);
     const DWORD failure = codeForCompletion(io);
     if (failure != ERROR_SUCCESS) return failWith(failure);

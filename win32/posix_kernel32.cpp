@@ -155,7 +155,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
         return INVALID_HANDLE_VALUE;
     }
     // Non-blocking, so that an optical drive opens with no disc in it: the commands that
-    // follow go through SG_IO, which waits for each command whatever the flag says.
+    // follow are each waited for whatever the flag says (linuxDeviceCommand).
     object->fd = open(name, openFlagsFor(access) | O_NONBLOCK | O_CLOEXEC);
     if (object->fd < 0) {
         lastError = win32CodeForErrno(errno);

@@ -56,7 +56,6 @@ FreshFakeLinuxDevice::~FreshFakeLinuxDevice() { reset(fakeLinuxDevice()); }
 
 int linuxDeviceIoctl(int, unsigned long request, void* argument) {
     FakeLinuxDevice& fake = fakeLinuxDevice();
-    if (request == SG_IO) return answerSgIo(fake, static_cast<sg_io_hdr_t*>(argument));
     if (request == SG_GET_RESERVED_SIZE && fake.reservedSizeError == 0) {
         *static_cast<int*>(argument) = fake.reservedSize;
         return 0;
@@ -64,6 +63,8 @@ int linuxDeviceIoctl(int, unsigned long request, void* argument) {
     errno = request == SG_GET_RESERVED_SIZE ? fake.reservedSizeError : ENOTTY;
     return -1;
 }
+
+int linuxDeviceCommand(int, sg_io_hdr* io) { return answerSgIo(fakeLinuxDevice(), io); }
 
 int64_t linuxDeviceQueueLimit(int) { return fakeLinuxDevice().queueLimit; }
 
