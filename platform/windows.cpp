@@ -189,10 +189,13 @@ HANDLE leaveHolderWords(const char* program, const char* index) {
     return mapping;
 }
 
-// The holder's words, "" where it left none (yet) or this user may not read them.
-void readHolderWords(char* holder, size_t size) {
+// The holder's words, "" where it left none (yet) or this user may not read them; false where
+// no holder has put any up.
+bool readHolderWords(char* holder, size_t size) {
+    holder[0] = '\0';
     const HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, UPDATE_HOLDER_NAME);
-    if (mapping == nullptr) return;
+    // Access is denied to the words another user's kelvo put up.
+    if (mapping == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
     const char* const words =
         static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, HOLDER_BYTES));
     if (words != nullptr) {
@@ -200,6 +203,7 @@ void readHolderWords(char* holder, size_t size) {
         UnmapViewOfFile(words);
     }
     CloseHandle(mapping);
+    return true;
 }
 
 }  // namespace
@@ -231,15 +235,9 @@ UpdateLockEnd platformLockUpdates(const char* program, const char* index, Update
     return UPDATE_LOCK_NOT_OFFERED;
 }
 
-bool platformUpdateRunning(char* holder, size_t size) {
-    holder[0] = '\0';
-    const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, UPDATE_LOCK_NAME);
-    // Access is denied to an object another user's kelvo made and still holds.
-    if (mutex == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
-    readHolderWords(holder, size);
-    CloseHandle(mutex);
-    return true;
-}
+// Only the holder's words are looked at: a handle on the lock, however short, would keep it in
+// being for a kelvo that takes it at that moment, which would then find it held.
+bool platformUpdateRunning(char* holder, size_t size) { return readHolderWords(holder, size); }
 
 bool platformSameDrive(const char* a, const char* b) { return strcmp(a, b) == 0; }
 
