@@ -280,7 +280,8 @@ second_update)  # while drive I's update through its sg node was held still: thr
     check second_update_sr || problems=1
     check second_update_sg || problems=1
     exit $problems ;;
-sr_busy) status=1 out="${drive}Continue? " err=$busy ;;  # drive J, held by another update
+sr_busy | sr_mounted)  # drive J, held by another update; drive A, its disc mounted
+    status=1 out="${drive}Continue? " err=$busy ;;
 list_while_updating)  # drive I, listed by its sr node, while its update through its sg node
                       # was held still: busy, and not opened
     line=$(grep "^drive $(sr_of 9) " "$results/list_while_updating/stdout")

@@ -7,11 +7,11 @@
 
 vm_shared=$PWD/build/linux-vm
 
-# The modules behind the drives and the results disk, in the order they load; those of the
-# SCSI target in user space and its local port; those that mount the host's files over
-# virtio-9p.
+# The modules behind the drives, drive A's disc and the results disk, in the order they load;
+# those of the SCSI target in user space and its local port; those that mount the host's files
+# over virtio-9p.
 vm_modules=(scsi_common scsi_mod cdrom sr_mod sg virtio_ring virtio virtio_pci_modern_dev
-            virtio_pci_legacy_dev virtio_pci virtio_scsi virtio_blk)
+            virtio_pci_legacy_dev virtio_pci virtio_scsi virtio_blk isofs)
 vm_target_modules=(configfs crct10dif_common crct10dif_generic crc-t10dif target_core_mod uio
                    target_core_user tcm_loop)
 vm_host_files_modules=(netfs fscache 9pnet 9pnet_virtio 9p)
@@ -85,12 +85,17 @@ vm_initramfs() {
 # vm_boot WORK ROOT RESULTS [QEMU OPTIONS...]: packs ROOT as the initramfs and boots it once,
 # with drives A and B: QEMU's emulated CD-ROM behind virtio-scsi, A on an adapter that takes
 # large transfers, B on one that takes at most 16 KiB at once, less than one chunk of an
-# update. The guest writes its /results as a tar archive to a raw disk, unpacked here into
-# RESULTS, made anew; the commands that reached drives A and B, as QEMU saw them, go to
-# RESULTS/drive_commands. WORK holds the boot's own files (the console's log among them).
+# update; where vm_disc names an ISO 9660 image, drive A carries it as its disc. The guest
+# writes its /results as a tar archive to a raw disk, unpacked here into RESULTS, made anew;
+# the commands that reached drives A and B, as QEMU saw them, go to RESULTS/drive_commands.
+# WORK holds the boot's own files (the console's log among them).
 vm_boot() {
-    local work=$1 root=$2 results=$3 started ended
+    local work=$1 root=$2 results=$3 started ended disc=() in_a=
     shift 3
+    if [ -n "${vm_disc:-}" ]; then
+        disc=(-drive if=none,id=disc,media=cdrom,readonly=on,format=raw,file="$vm_disc")
+        in_a=,drive=disc
+    fi
     mkdir -p "$work"
     (cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 > "$work/initrd.gz"
     rm -rf "$results"
@@ -104,8 +109,8 @@ vm_boot() {
         -no-reboot -nic none \
         -kernel "$vm_kernel_dir/vmlinuz" -initrd "$work/initrd.gz" \
         -append "console=ttyS0 quiet panic=-1" \
-        -device virtio-scsi-pci,id=a \
-        -device scsi-cd,bus=a.0,scsi-id=0,vendor=MATSHITA,product="DVD-RAM UJ-85J",ver=1.00 \
+        -device virtio-scsi-pci,id=a "${disc[@]}" \
+        -device scsi-cd,bus=a.0,scsi-id=0,vendor=MATSHITA,product="DVD-RAM UJ-85J",ver=1.00$in_a \
         -device virtio-scsi-pci,id=b,max_sectors=32 \
         -device scsi-cd,bus=b.0,scsi-id=1,vendor=MATSHITA,product="DVD-RAM UJ-85J",ver=1.00 \
         -drive file="$work/results.img",format=raw,if=virtio \
