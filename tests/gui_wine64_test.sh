@@ -4,10 +4,11 @@
 # listed: the simulated ASPI library is 32-bit only. The file is named as a person names it,
 # and the window's verdict on it read back from its controls (window_texts.exe).
 #
-#   gui_wine64_test.sh CASE KELVO-GUI.EXE WINDOW_TEXTS.EXE WINDOW_MESSAGE.EXE MAKE_IMAGE SHOTS
-#                      [RUNNER...]
+#   gui_wine64_test.sh CASE KELVO-GUI.EXE WINDOW_TEXTS.EXE XDND_DROP MAKE_IMAGE SHOTS [RUNNER...]
 #
-# CASE: drop (a file dropped on the window, by window_message.exe), file_dialog (Choose
+# CASE: drop (a file dragged from the display's side and dropped on the window's middle, as a
+# file manager drops one: xdnd_drop, which Wine's X11 driver answers and turns into
+# WM_DROPFILES only for a window that accepts dropped files), file_dialog (Choose
 # file..., its name typed, Enter), non_ascii (a file in a folder named in Cyrillic, given on
 # the command line, then another chosen in the dialog: each read, checked, its whole name
 # shown).
@@ -15,7 +16,7 @@ set -u
 case_name=$1
 gui=$2
 window_texts=$3
-window_message=$4
+xdnd_drop=$4
 make_image=$5
 shots=$6
 shift 6
@@ -100,7 +101,7 @@ window=$(xdotool search --name '^kelvo$' | head -n 1)
 ascii_name="Z:${work//\//\\}\\firmware.bin"
 case $case_name in
 drop)
-    wine64 "$window_message" kelvoWindow drop "$ascii_name" || fail "the drop was not made"
+    "$xdnd_drop" "$window" "$work/firmware.bin" || fail "the window did not take the drop"
     checked "$ascii_name"
     ;;
 file_dialog)

@@ -6,23 +6,17 @@
 //                           DEV_BROADCAST_VOLUME whose unit mask names the letter
 //   queryendsession         a logoff is asked for: WM_QUERYENDSESSION, and the window's
 //                           answer printed (0: the window holds it, 1: it lets it go)
-//   drop FILE               a file dropped on the window: WM_DROPFILES with a DROPFILES of
-//                           the wide name in the window's process, posted as the shell
-//                           posts it
 // Exit status 1 where no window of the class given is open, 3 where the window did not take
 // the message.
 //
 //   window_message.exe WINDOW-CLASS arrival|removal LETTER
 //   window_message.exe WINDOW-CLASS queryendsession
-//   window_message.exe WINDOW-CLASS drop FILE
 #include <windows.h>
 
 #include <dbt.h>
-#include <shlobj.h>
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -68,51 +62,9 @@ bool sendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_
     return false;
 }
 
-// The DROPFILES the shell makes for one file dropped at the window's top left corner: the
-// record, the wide name, and the empty name that ends the list.
-DROPFILES* newDrop(const wchar_t* name, size_t* size) {
-    const size_t nameBytes = (wcslen(name) + 1) * sizeof(wchar_t);
-    *size = sizeof(DROPFILES) + nameBytes + sizeof(wchar_t);
-    DROPFILES* files = static_cast<DROPFILES*>(calloc(1, *size));
-    if (files == nullptr) return nullptr;
-    files->pFiles = sizeof(DROPFILES);
-    files->fWide = TRUE;
-    memcpy(files + 1, name, nameBytes);
-    return files;
-}
-
-// The drop's memory in the window's process, where the shell makes it: Wine does not carry a
-// WM_DROPFILES's memory to another process, and the window reads it with GlobalLock, which
-// takes fixed memory as it is. Null where the window's process cannot be written.
-void* copyToProcessOf(HWND window, const DROPFILES* drop, size_t size) {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
-    if (process == nullptr) return nullptr;
-    void* copy = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (copy != nullptr && !WriteProcessMemory(process, copy, drop, size, nullptr)) copy = nullptr;
-    CloseHandle(process);
-    return copy;
-}
-
-// The file named as the last argument, in its wide form, which argv cannot hold for every name.
-bool dropFile(HWND window) {
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    size_t size = 0;
-    DROPFILES* drop = arguments != nullptr && count == 4 ? newDrop(arguments[3], &size) : nullptr;
-    LocalFree(arguments);
-    void* copy = drop != nullptr ? copyToProcessOf(window, drop, size) : nullptr;
-    free(drop);
-    if (copy != nullptr && PostMessageW(window, WM_DROPFILES, WPARAM(copy), 0)) return true;
-    fprintf(stderr, "window_message: the drop was not made (error %lu)\n", GetLastError());
-    return false;
-}
-
 int usage() {
     fprintf(stderr, "usage: window_message WINDOW-CLASS arrival|removal LETTER\n"
-                    "       window_message WINDOW-CLASS queryendsession\n"
-                    "       window_message WINDOW-CLASS drop FILE\n");
+                    "       window_message WINDOW-CLASS queryendsession\n");
     return 2;
 }
 
@@ -121,13 +73,10 @@ int usage() {
 int main(int argc, char** argv) {
     WPARAM event = 0;
     const bool ending = argc == 3 && strcmp(argv[2], "queryendsession") == 0;
-    const bool dropping = argc == 4 && strcmp(argv[2], "drop") == 0;
     const DWORD unitMask = argc == 4 ? unitMaskOf(argv[3]) : 0;
-    if (!ending && !dropping && (argc != 4 || !eventNamed(argv[2], &event) || unitMask == 0))
-        return usage();
+    if (!ending && (argc != 4 || !eventNamed(argv[2], &event) || unitMask == 0)) return usage();
     HWND window = FindWindowA(argv[1], nullptr);
     if (window == nullptr) return 1;
-    if (dropping) return dropFile(window) ? 0 : 3;
     DWORD_PTR answer = 0;
     if (ending) {
         if (!sendMessage(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, &answer)) return 3;
