@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs kelvo's window, the 64-bit kelvo-gui.exe, under plain 64-bit Wine on a display of its own
-# (Xvfb), where the system's file dialog opens (under the 32-bit rig it never maps). No drive is
-# listed: the simulated ASPI library is 32-bit only. The file is named as a person names it,
+# (Xvfb), where the system's file dialog opens (under the 32-bit rig it hangs unshown while
+# Wine's mount manager runs: see gui_test.sh's save_report). No drive is listed: the simulated
+# ASPI library is 32-bit only. The file is named as a person names it,
 # and the window's verdict on it read back from its controls (window_texts.exe).
 #
 #   gui_wine64_test.sh CASE KELVO-GUI.EXE WINDOW_TEXTS.EXE XDND_DROP MAKE_IMAGE SHOTS [RUNNER...]
