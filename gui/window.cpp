@@ -593,6 +593,19 @@ void checked(Window* window, const UpdateDecision& decision) {
     showState(*window);
 }
 
+// The taskbar's list, made ready as it must be before its first use (HrInit); null where the
+// system has none that shows progress.
+ITaskbarList3* newTaskbarList() {
+    ITaskbarList3* taskbar = nullptr;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) ||
+        FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ITaskbarList3, reinterpret_cast<void**>(&taskbar))))
+        return nullptr;
+    if (SUCCEEDED(taskbar->HrInit())) return taskbar;
+    taskbar->Release();
+    return nullptr;
+}
+
 // The update's progress where it is seen from elsewhere: the title, and the taskbar button
 // where the system has one that shows it (Windows 7 on).
 void showProgressOutside(Window* window) {
@@ -603,9 +616,7 @@ void showProgressOutside(Window* window) {
     SetWindowTextA(window->handle, title);
     if (!window->taskbarAsked) {
         window->taskbarAsked = true;
-        if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-            CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                             reinterpret_cast<void**>(&window->taskbar));
+        window->taskbar = newTaskbarList();
     }
     if (window->taskbar != nullptr)
         window->taskbar->SetProgressValue(window->handle, window->progress.chunksAccepted,
