@@ -660,7 +660,6 @@ void jobDone(Window* window, Job* job) {
     case LIST_DRIVES:
         if (guiDrivesListed(gui, job->listing)) {
             job->listing = nullptr;
-            job->kind = LIST_DRIVES;
             startJob(job);
             showState(*window);
             return;
